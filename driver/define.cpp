@@ -1,0 +1,81 @@
+// Definitions and macros, the two statements that extend the language for
+// the rest of the run.
+#include "driver/driver.h"
+
+#include "reader/reader.h"
+
+#include <cstring>
+#include <string>
+
+// A definition turns the name's own atom into a DefinitionNode, so every
+// mention of the name, earlier ones included, now stands for the body.
+// Literals and ErrorAtom are shared constants: defining one would change
+// every number 0, every truth value or the parser's own error term, so such
+// a definition is refused and nothing changes.
+Ref defname(int n) {
+    const char* name = starray[0];
+    if (isliteral(name) || std::strcmp(name, "'ERROR!!") == 0) {
+        outf("%s cannot be defined\n", name);
+        return NoNode;
+    }
+    Ref d = fatom(name);  // in the atom table, so it survives the parse below
+    keeptruthapart(d);
+    Ref body = fterm(2, n);
+    Node& def = node(d);
+    def.kind = DEFINITION;
+    def.left = body;
+    def.shared = 1;  // not expanded yet
+    def.mark = 1;
+    return d;
+}
+
+// TrueNode and FalseNode are built over the atoms x and y.  Before a program
+// defines one of these names, the truth values get a private atom of the same
+// name, so they go on meaning lambda x y x and lambda x y y.
+void keeptruthapart(Ref atom) {
+    Ref lambdas[4] = {TrueNode, node(TrueNode).right, FalseNode, node(FalseNode).right};
+    Ref own = NoNode;
+    for (Ref l : lambdas) {
+        Node& x = node(l);
+        if (x.left != atom && x.right != atom) continue;
+        if (own == NoNode) {
+            own = takenode();  // atom and the lambdas are roots throughout
+            node(own).kind = IDENTIFIER;
+            node(own).right = node(atom).right;
+        }
+        if (x.left == atom) x.left = own;
+        if (x.right == atom) x.right = own;
+    }
+}
+
+void forgetstartupdefinitions() {
+    for (int i = 0; i <= StartupAtomTop; i++) {
+        if (node(AtomNode[i]).kind != DEFINITION) continue;
+        Ref fresh = takenode();
+        node(fresh).kind = AtomName[i][0] == '\'' ? STRING : IDENTIFIER;
+        node(fresh).right = std::uint32_t(i);
+        AtomNode[i] = fresh;
+    }
+}
+
+void defmacro(int n) {
+    if (n < 1) return;  // "macro" with no name
+    const char* name = starray[1];
+    if (MacroTop + 1 >= MacroRows) {
+        outf("macro table is full: %s\n", name);
+        return;
+    }
+    std::string body;
+    for (int i = 2; i <= n; i++) {
+        body += starray[i];
+        body += ' ';
+    }
+    body += ';';
+    if (body.size() >= std::size_t(MacroBody)) {
+        outf("macro body is too long: %s\n", name);
+        return;
+    }
+    MacroTop++;
+    std::strcpy(MacroTable[MacroTop].name, name);
+    std::strcpy(MacroTable[MacroTop].body, body.c_str());
+}

@@ -1,0 +1,24 @@
+// The term printer: prefix form, every token followed by one blank, nested
+// operands in parentheses, chains of one operator printed flat, and nodes
+// reached more than once labelled "co%d : " at their first appearance and
+// referred to as "co%d " afterwards, so shared and cyclic graphs print in
+// finite text.  The label is the node's pool position.  No line end is
+// printed; callers add their own.
+//
+// Bounds: a print stops after 2000 counted items (atoms, operator names,
+// label definitions); sub-terms already begun still print their ")".
+// Every node the pre-pass reached is back at rest when printterm returns.
+#pragma once
+
+#include <cstddef>
+
+#include "store/store.h"
+
+constexpr int PrintItemLimit = 2000;
+
+// Prints term; paren says whether the outermost node is parenthesised.
+void printterm(Ref term, bool paren);
+
+// The list of nodes a print's pre-pass reached, one entry per pool node.
+bool printstart(std::size_t poolnodes);
+void printrelease();

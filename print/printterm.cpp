@@ -1,0 +1,128 @@
+// Printing a term graph: a pre-pass (markshared) finds the nodes reached more
+// than once, the print pass (printnode, printchain, printatom) writes the
+// text, and a last walk over the nodes the pre-pass reached puts every flag
+// back to rest, whether or not the print pass got to the node.
+#include "print/print.h"
+
+#include "driver/driver.h"
+#include "reader/reader.h"
+
+#include <cstdlib>
+
+static Ref* Reached = nullptr;  // nodes the pre-pass set to mark 0
+static std::size_t ReachedTop = 0;
+static int ItemCount = 0;       // items printed in this print
+
+bool printstart(std::size_t poolnodes) {
+    Reached = static_cast<Ref*>(std::malloc(poolnodes * sizeof(Ref)));
+    ReachedTop = 0;
+    return Reached != nullptr;
+}
+
+void printrelease() {
+    std::free(Reached);
+    Reached = nullptr;
+}
+
+// Pre-pass: mark 0 = reached, shared 0 = reached twice.  Recurses on left,
+// loops on right, so lists and chains cost no depth.
+static void markshared(Ref r) {
+    stackguard("printterm");
+    while (isinner(node(r).kind)) {
+        Node& n = node(r);
+        if (n.mark == 0) {
+            n.shared = 0;
+            return;
+        }
+        n.mark = 0;
+        Reached[ReachedTop++] = r;
+        markshared(n.left);
+        r = n.right;
+    }
+}
+
+static void printatom(Ref r) {
+    const Node& n = node(r);
+    switch (n.kind) {
+    case INTEGER:
+        outf("%d ", std::int32_t(n.left));
+        break;
+    case REAL: {
+        float f;
+        std::uint32_t bits = n.left;
+        static_assert(sizeof f == sizeof bits);
+        __builtin_memcpy(&f, &bits, sizeof f);
+        outf("%g ", double(f));
+        break;
+    }
+    default:  // definition, identifier, string: the name in the atom table
+        outs(AtomName[n.right]);
+        outs(" ");
+        break;
+    }
+}
+
+static void printnode(Ref r, bool paren);
+
+// A right-nested chain of one operator prints as one operator with all its
+// operands: "lambda x y body", "cons 1 2 3 0".
+static void printchain(Ref r, std::int32_t kind) {
+    while (node(r).kind == kind && node(r).mark == 0 && node(r).shared == 1) {
+        node(r).mark = 1;
+        printnode(node(r).left, true);
+        r = node(r).right;
+    }
+    printnode(r, true);
+}
+
+static void printnode(Ref r, bool paren) {
+    stackguard("printterm");
+    if (ItemCount > PrintItemLimit) return;
+    Node& n = node(r);
+    if (!isinner(n.kind)) {
+        printatom(r);
+        ItemCount++;
+        return;
+    }
+    if (n.mark != 0) {  // printed already in this print
+        outf("co%u ", r);
+        return;
+    }
+    n.mark = 1;
+    bool shared = n.shared == 0;
+    if (paren || shared) outs("( ");
+    if (shared) {
+        outf("co%u : ", r);
+        ItemCount++;
+    }
+    if (isoneoperand(n.kind)) {
+        outs(OperatorTable[n.kind]);
+        outs(" ");
+        ItemCount++;
+        printnode(n.left, true);
+    } else if (n.kind == APP) {
+        printnode(n.left, node(n.left).kind != APP);
+        printnode(n.right, true);
+    } else {
+        outs(OperatorTable[n.kind]);
+        outs(" ");
+        ItemCount++;
+        printnode(n.left, true);
+        printchain(n.right, n.kind);
+    }
+    if (paren || shared) outs(") ");
+    if (shared) n.shared = 1;
+}
+
+void printterm(Ref term, bool paren) {
+    ReachedTop = 0;
+    markshared(term);
+    ItemCount = 0;
+    printnode(term, paren);
+    for (std::size_t i = 0; i < ReachedTop; i++) {
+        Node& n = node(Reached[i]);
+        n.mark = 1;
+        n.shared = 1;
+    }
+    ReachedTop = 0;
+}

@@ -1,0 +1,211 @@
+// The parser: a range of starray slots becomes a term.  A range that starts
+// with an operator name is that operator with its operands (more than two
+// operands nest to the right); any other range is a left-nested chain of
+// applications; parentheses group, and missing or stray ones are closed or
+// dropped.  The parser never reports an error: an empty range is ErrorAtom.
+//
+// Bracket matching and counting run on a segment tree over the slots' bracket
+// values (+1 for "(", -1 for ")"), kept up to date at the two places the
+// parser writes slots, so matching a group or counting a range costs a
+// logarithm of the statement's length instead of a scan: a chain of n
+// elements parses in n log n, not n squared.
+#include "reader/reader.h"
+
+#include "driver/driver.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+Ref* ParseRoots = nullptr;
+std::int32_t ParseRootTop = 0;
+static std::int32_t ParseRootCap = 0;
+
+// ---- bracket tree --------------------------------------------------------
+// Per tree node: the sum of its slots' values, the least sum of a non-empty
+// prefix, the greatest sum of a non-empty suffix.
+static std::vector<std::int32_t> Sum, MinPre, MaxSuf;
+static int Leaves = 0;  // a power of two; slots 0..Leaves-1 are covered
+
+static inline int bracketvalue(int slot) {
+    char c = starray[slot][0];
+    return c == '(' ? 1 : c == ')' ? -1 : 0;
+}
+
+static inline void combine(int k) {
+    int l = 2 * k, r = 2 * k + 1;
+    Sum[k] = Sum[l] + Sum[r];
+    MinPre[k] = std::min(MinPre[l], Sum[l] + MinPre[r]);
+    MaxSuf[k] = std::max(MaxSuf[r], Sum[r] + MaxSuf[l]);
+}
+
+static inline void setleaf(int slot, int v) {
+    int k = Leaves + slot;
+    Sum[k] = MinPre[k] = MaxSuf[k] = v;
+}
+
+// Covers slots 0..count-1 of the current statement.
+static void buildtree(int count) {
+    int leaves = 1;
+    while (leaves < count) leaves *= 2;
+    Leaves = leaves;
+    Sum.assign(2 * std::size_t(leaves), 0);
+    MinPre.assign(2 * std::size_t(leaves), 0);
+    MaxSuf.assign(2 * std::size_t(leaves), 0);
+    for (int i = 0; i < count; i++) setleaf(i, bracketvalue(i));
+    for (int k = leaves - 1; k >= 1; k--) combine(k);
+}
+
+// Writes a token into a slot and keeps the tree in step.
+static void setslot(int slot, const char* text) {
+    std::strcpy(starray[slot], text);
+    if (slot >= Leaves) {  // past the cover: rebuild wider
+        buildtree(std::min(std::max(2 * Leaves, slot + 1), int(TokenCapacity)));
+        return;
+    }
+    setleaf(slot, bracketvalue(slot));
+    for (int k = (Leaves + slot) / 2; k >= 1; k /= 2) combine(k);
+}
+
+static int rangesum(int lo, int hi) {
+    int s = 0;
+    for (int l = lo + Leaves, r = hi + Leaves + 1; l < r; l /= 2, r /= 2) {
+        if (l & 1) s += Sum[l++];
+        if (r & 1) s += Sum[--r];
+    }
+    return s;
+}
+
+// The first slot j >= a whose running sum from a drops below 0, or -1.
+static int findforward(int k, int nl, int nr, int a, int& acc) {
+    if (nr < a) return -1;
+    if (nl >= a) {
+        if (acc + MinPre[k] >= 0) {
+            acc += Sum[k];
+            return -1;
+        }
+        if (nl == nr) return nl;
+    }
+    int mid = (nl + nr) / 2;
+    int j = findforward(2 * k, nl, mid, a, acc);
+    return j >= 0 ? j : findforward(2 * k + 1, mid + 1, nr, a, acc);
+}
+
+// The last slot j <= b whose running sum from j up to b rises above 0, or -1.
+static int findbackward(int k, int nl, int nr, int b, int& acc) {
+    if (nl > b) return -1;
+    if (nr <= b) {
+        if (acc + MaxSuf[k] <= 0) {
+            acc += Sum[k];
+            return -1;
+        }
+        if (nl == nr) return nl;
+    }
+    int mid = (nl + nr) / 2;
+    int j = findbackward(2 * k + 1, mid + 1, nr, b, acc);
+    return j >= 0 ? j : findbackward(2 * k, nl, mid, b, acc);
+}
+
+// ---- the parser ----------------------------------------------------------
+constexpr int NoMatch = -999;
+
+// The slot of the bracket that closes the group opened at s, scanning toward
+// limit: s itself when s holds no bracket, NoMatch when the group does not
+// close by limit.  The token at s counts as opening for a forward scan and
+// as closing for a backward one, whichever it is.
+static int matchparen(int s, int limit, bool forward) {
+    char c = starray[s][0];
+    if (c != '(' && c != ')') return s;
+    if (s == limit) return NoMatch;
+    int acc = 0;
+    if (forward) {
+        int j = findforward(1, 0, Leaves - 1, s + 1, acc);
+        return j >= 0 && j <= limit ? j : NoMatch;
+    }
+    int j = findbackward(1, 0, Leaves - 1, s - 1, acc);
+    return j >= 0 && j >= limit ? j : NoMatch;
+}
+
+// The operator whose name is text, or -1.
+static int opindex(const char* text) {
+    for (int k = 0; k < OperatorCount; k++)
+        if (std::strcmp(text, OperatorTable[k]) == 0) return k;
+    return -1;
+}
+
+// Supplies the ")" a range lacks after its last slot and raises hi.
+static void closeparen(int lo, int& hi) {
+    int b = rangesum(lo, hi);
+    if (b <= 0) return;
+    if (std::int64_t(hi) + b >= TokenCapacity) {
+        outs("starray is overflow in yomikomi");
+        theend();
+    }
+    for (int i = 1; i <= b; i++) setslot(hi + i, ")");
+    hi += b;
+}
+
+static void pushroot(Ref r) {
+    if (ParseRootTop == ParseRootCap) {
+        std::int32_t cap = ParseRootCap ? 2 * ParseRootCap : 64;
+        Ref* grown = static_cast<Ref*>(std::realloc(ParseRoots, std::size_t(cap) * sizeof(Ref)));
+        if (grown == nullptr) depthover("fterm");
+        ParseRoots = grown;
+        ParseRootCap = cap;
+    }
+    ParseRoots[ParseRootTop++] = r;
+}
+
+static Ref parserange(int lo, int hi);
+
+// An application chain: the last element applied to the chain before it.
+static Ref fapply(int lo, int hi) {
+    closeparen(lo, hi);
+    int m = matchparen(hi, lo, false);
+    if (m == NoMatch) return parserange(lo, hi - 1);  // a ")" that closes nothing
+    Ref function = parserange(lo, m - 1);
+    pushroot(function);  // kept while the argument is built
+    Ref argument = parserange(m, hi);
+    ParseRootTop--;
+    return makenode(function, argument, APP);
+}
+
+static Ref parserange(int lo, int hi) {
+    stackguard("fterm");
+    if (hi < lo) return ErrorAtom;
+    if (lo == hi) return fatom(starray[lo]);
+    if (std::strcmp(starray[lo], "(") == 0) {
+        int m = matchparen(lo, hi, true);
+        if (m == hi) return parserange(lo + 1, hi - 1);      // one group
+        if (m == NoMatch) return parserange(lo + 1, hi);     // never closed: dropped
+        return fapply(lo, hi);
+    }
+    int k = opindex(starray[lo]);
+    if (k < 0) return fapply(lo, hi);
+    int m = matchparen(lo + 1, hi, true);  // end of the first operand
+    if (m == hi || m == NoMatch) {
+        Ref a = parserange(lo + 1, hi);
+        return makenode(a, isoneoperand(k) ? a : ErrorAtom, k);
+    }
+    Ref first = parserange(lo + 1, m);
+    pushroot(first);  // kept while the second operand is built
+    int m2 = matchparen(m + 1, hi, true);
+    Ref second;
+    if (m2 == hi || m2 == NoMatch) {
+        second = parserange(m + 1, hi);
+    } else {
+        // More than one element follows: the rest is the same operator again,
+        // read from the operand's last slot with the name written over it.
+        setslot(m, OperatorTable[k]);
+        second = parserange(m, hi);
+    }
+    ParseRootTop--;
+    return makenode(first, second, k);
+}
+
+Ref fterm(int lo, int hi) {
+    ParseRootTop = 0;
+    if (hi >= lo) buildtree(std::min(2 * (hi + 1) + 2, int(std::max(TokenCapacity, 1))));
+    return parserange(lo, hi);
+}

@@ -1,0 +1,179 @@
+// Line input and the tokenizer.  Input lines are read whole into LineBuffer
+// and echoed as they are read; yomikomi cuts one statement into starray slots,
+// skipping blanks and "%" comments, making each bracket a token of its own,
+// and splicing in macro bodies wherever a word names a macro.
+#include "reader/reader.h"
+
+#include "driver/driver.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+std::int32_t TokenCapacity = 1000;
+char (*starray)[NameSlot] = nullptr;
+MacroRow MacroTable[MacroRows];
+std::int32_t MacroTop = -1;
+
+// The unread text of the current line starts at LineStart: cutting a
+// statement off moves the start instead of moving the rest of the line, so a
+// long line holding many statements costs no more than reading it.
+static long LineStart = 0;
+static bool InputIsTerminal = false;
+
+void readerstart(std::int32_t tokencapacity) {
+    TokenCapacity = tokencapacity;
+    starray = nullptr;
+    if (tokencapacity >= 0)
+        starray = static_cast<char(*)[NameSlot]>(
+            std::calloc(std::size_t(tokencapacity) + 1, NameSlot));
+    if (starray == nullptr) {
+        outf("MEMORY OVER nn%d\n", tokencapacity);
+        endrun(1);
+    }
+    MacroTop = -1;
+    LineBuffer.clear();
+    LineStart = 0;
+    InputIsTerminal = isatty(fileno(InputStream));
+}
+
+void readerrelease() {
+    std::free(starray);
+    starray = nullptr;
+}
+
+// Reads the next line of the program text into LineBuffer, without its line
+// feed, and echoes it.  At the end of the text the run ends as the exit
+// statement ends it; an unfinished statement is dropped.
+static void lineread() {
+    if (InputIsTerminal) std::fflush(Output);
+    LineBuffer.clear();
+    LineStart = 0;
+    int c;
+    bool any = false;
+    while ((c = getc_unlocked(InputStream)) != EOF) {
+        any = true;
+        if (c == '\n') break;
+        LineBuffer.push_back(char(c));
+    }
+    if (!any) theend();
+    std::fwrite(LineBuffer.data(), 1, LineBuffer.size(), Output);
+    std::fputc('\n', Output);
+}
+
+// Text being tokenized: the current line, which reads on at its end, or a
+// macro body, which always ends with ";" and never reads.
+struct Text {
+    const char* body;  // null for the line
+};
+
+static inline char charat(const Text& t, long p) {
+    if (t.body == nullptr) return LineBuffer[std::size_t(LineStart + p)];
+    return t.body[p];
+}
+
+// The position after p, reading (and echoing) further lines when the text
+// has no character after p.  Empty lines are echoed and skipped.
+static inline long nextpos(const Text& t, long p) {
+    if (t.body != nullptr) return t.body[p + 1] != '\0' ? p + 1 : p;
+    while (p + 1 >= long(LineBuffer.size()) - LineStart) {
+        lineread();
+        p = -1;
+    }
+    return p + 1;
+}
+
+static inline bool isbracket(char c) {
+    return c == '(' || c == ')' || c == '[' || c == ']' || c == '{' || c == '}';
+}
+static inline bool isblank(char c) { return c == ' ' || c == '\t' || c == '\0'; }
+static inline bool isterminator(char c) {
+    return isblank(c) || isbracket(c) || c == '%' || c == '*' || c == '+' ||
+           c == '-' || c == ';';
+}
+
+[[noreturn]] static void slotoverflow() {
+    outs("starray is overflow in yomikomi");
+    theend();
+}
+
+// A word longer than a slot: read the rest of it so the report names it
+// whole, then end the run.
+[[noreturn]] static void wordoverflow(const Text& t, long p, const char* start) {
+    std::string word(start);
+    for (char c = charat(t, p); !isterminator(c); c = charat(t, p)) {
+        word.push_back(c);
+        p = nextpos(t, p);
+    }
+    outs("word is too long in yomikomi: ");
+    std::fwrite(word.data(), 1, word.size(), Output);
+    outs("\n");
+    theend();
+}
+
+static int tokenize(const Text& t, int start, int level);
+
+// The macro check for slot i: when its word names a macro, the body's tokens
+// replace it, and the result is the last slot they filled.
+static int expandmacro(int i, int level) {
+    for (int row = 0; row <= MacroTop; row++) {
+        if (std::strcmp(starray[i], MacroTable[row].name) != 0) continue;
+        // Every chain of distinct macros is at most MacroRows deep, so a
+        // deeper expansion is a macro that reaches its own name.
+        if (level >= MacroRows) {
+            outf("macro is overflow in yomikomi: %s\n", MacroTable[row].name);
+            theend();
+        }
+        return tokenize(Text{MacroTable[row].body}, i, level + 1);
+    }
+    return i;
+}
+
+static int tokenize(const Text& t, int start, int level) {
+    int i = start;
+    long p = nextpos(t, -1);
+    for (;;) {
+        char c = charat(t, p);
+        if (c == ';' || (t.body != nullptr && c == '\0')) {
+            if (t.body == nullptr) LineStart += p + 1;  // the statement's text is used up
+            return i - 1;
+        }
+        if (i >= TokenCapacity) slotoverflow();
+        char* slot = starray[i];
+        slot[0] = c;
+        slot[1] = '\0';
+        if (isbracket(c)) {
+            i++;
+            p = nextpos(t, p);
+        } else if (isblank(c)) {
+            p = nextpos(t, p);  // the next token overwrites the slot
+        } else if (c == '%') {
+            do p = nextpos(t, p);
+            while (charat(t, p) != '%');
+            p = nextpos(t, p);
+        } else {
+            int len = 1;
+            for (;;) {
+                p = nextpos(t, p);
+                c = charat(t, p);
+                if (isterminator(c)) break;
+                if (len == MaxWord) {
+                    slot[len] = '\0';
+                    wordoverflow(t, p, slot);
+                }
+                slot[len++] = c;
+            }
+            slot[len] = '\0';
+            if (MacroTop >= 0) i = expandmacro(i, level);
+            i++;  // the terminator is examined next, as the start of what follows
+        }
+    }
+}
+
+int yomikomi(int start) { return tokenize(Text{nullptr}, start, 0); }
+
+void setline(const char* text) {
+    LineBuffer.assign(text);
+    LineStart = 0;
+}

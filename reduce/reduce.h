@@ -1,0 +1,50 @@
+// The reducer: normal-order graph reduction with explicit environments, call
+// by need.  An application of a "lambda" becomes a "sub" node pairing the body
+// with an environment; substitution is pushed into the body one constructor
+// at a time; every occurrence of a variable becomes an indirection to the one
+// shared argument node, which is rewritten in place the first time it is
+// reduced, so every argument is reduced at most once.
+//
+// The in-place contract: reduce, normalize and expand take a node and return
+// the node that holds the result; every caller stores the result back into
+// the field the node came from, so later visits skip the indirections.
+//
+// Reachability: makenode may collect, and the collector does not see the
+// references held on the C stack.  Every node the reducer works on stays
+// reachable from CurrentRoot: rewrites overwrite the node being reduced, and
+// each allocating step stores what it still needs in that node or passes it
+// as a child of the node it asks for.
+//
+// Environment: a chain of "cons" cells ended by nil, two cells per binding,
+// newest first:  cons(variable, cons(value, next binding)).
+#pragma once
+
+#include "store/store.h"
+
+// Weak head normal form of n, rewritten in place.
+Ref reduce(Ref n);
+// Full normal form: reduce, then the bodies of lambdas, the parts of pairs
+// and closures.
+Ref normalize(Ref n);
+// n with every definition reference replaced by the definition's term, each
+// definition expanded once, on its first use; each node visited once a pass.
+Ref expand(Ref n);
+
+// ---- shared among the reducer's files ----------------------------------
+void applylambda(Ref n);   // app(lambda x B, A)          => sub(B, [x:=A])
+void applyclosure(Ref n);  // app(sub(lambda x B, E), A)  => sub(B, [x:=A] E)
+void substitute(Ref s);    // one step of sub(T, E) into T's top constructor
+// The rule of operator node n (kinds 6..39) on its reduced operands; true
+// when n was rewritten (into a number or an indirection).
+bool applyoperator(Ref n);
+// The term a definition stands for, expanding it on the spot when it has not
+// been; a definition that stands only for itself (a = a, or a cycle of
+// names) is returned as it is.
+Ref definitionterm(Ref d);
+
+inline void makeident(Ref n, Ref target) {
+    Node& x = node(n);
+    x.kind = IDENT;
+    x.left = target;
+    x.right = target;
+}

@@ -1,0 +1,114 @@
+// The mark-and-sweep collector.  Marking walks the graph depth-first from
+// every root with the fixed MarkStack instead of recursion; the sweep is the
+// pool's own.  A node reached by the marking has mark 0 until the sweep puts
+// it back to 1; every other node goes on the free list.
+#include "store/store.h"
+
+#include "driver/driver.h"
+#include "reader/reader.h"
+
+#include <vector>
+
+static Ref MarkNode[MarkStackSize];            // the path from the root
+static std::uint8_t MarkTurned[MarkStackSize];  // 1 once the walk turned right
+
+// Marks everything reachable from root.  The stack holds the nodes of the
+// current path whose two fields differ; a node whose fields are the same (one
+// operand, an indirection) and a definition (its body) cost no entry.
+static void marknode(Ref root) {
+    int depth = 0;
+    Ref cur = root;
+    for (;;) {
+        // Visit cur, descending along left fields while nodes are new.
+        while (cur != NoNode && Pool[cur].mark != 0) {
+            Node& n = Pool[cur];
+            n.mark = 0;
+            if (n.kind == DEFINITION) {  // the body lives as long as its name
+                cur = n.left;
+                continue;
+            }
+            if (!isinner(n.kind)) break;
+            if (n.left == n.right) {
+                cur = n.left;
+                continue;
+            }
+            MarkNode[depth] = cur;
+            MarkTurned[depth] = 0;
+            cur = n.left;
+            if (++depth >= MarkStackSize) {
+                outs("Stack ga tarimsen!\n");
+                endrun(1);
+            }
+        }
+        // Backtrack to the nearest node whose right side is still to walk.
+        for (;;) {
+            if (depth == 0) return;
+            depth--;
+            if (MarkTurned[depth] == 0) break;
+        }
+        MarkTurned[depth] = 1;
+        cur = Pool[MarkNode[depth]].right;
+        if (++depth >= MarkStackSize) {
+            outs("Stack ga tarimsen!\n");
+            endrun(1);
+        }
+    }
+}
+
+// Every root of a collection, in marking order: the children of the node
+// under construction, the shared constants, the term under reduction, then
+// what the interpreter still holds between or inside statements.
+static void markroots(Ref a, Ref b) {
+    marknode(a);             // left child of the node makenode is building
+    marknode(b);             // its right child
+    marknode(TrueNode);
+    marknode(FalseNode);
+    marknode(nil);
+    marknode(RealZeroNode);
+    marknode(ErrorAtom);
+    marknode(CurrentRoot);   // the expression statement's graph
+    for (int i = 0; i <= AtomTop; i++) marknode(AtomNode[i]);  // names and definitions
+    marknode(LastResult);    // what "normal" will expand
+    for (int i = 0; i < ParseRootTop; i++) marknode(ParseRoots[i]);  // terms the parser holds
+}
+
+void collect(Ref a, Ref b) {
+    outs("\n");
+    outs("GARBAGE... ");
+    markroots(a, b);
+    outs(" END OF MARKING...");
+    std::uint32_t n = sweep(false);
+    freenodes = n;
+    outf(" freenodes = %d\n", int(n));
+}
+
+// The debug check run between statements in the stress build and by the unit
+// tests.  It does not allocate nodes and leaves every flag as it found it.
+const char* poolcheck() {
+    for (Ref r = 0; r < PoolSize; r++) {
+        const Node& n = Pool[r];
+        if (n.mark != 1) return "a node is left with mark 0";
+        if (n.shared != 1 && n.kind != DEFINITION) return "a node is left with shared 0";
+    }
+    std::vector<std::uint8_t> onfree(PoolSize, 0);
+    std::uint32_t count = 0;
+    for (Ref r = FreeHead; r != NoNode; r = Pool[r].left) {
+        if (r >= PoolSize) return "the free list leaves the pool";
+        if (onfree[r]) return "the free list has a cycle";
+        onfree[r] = 1;
+        if (Pool[r].right != NoNode) return "a free node's right field is set";
+        count++;
+    }
+    markroots(NoNode, NoNode);
+    const char* fault = "";
+    std::uint32_t reached = 0;
+    for (Ref r = 0; r < PoolSize; r++) {
+        if (Pool[r].mark == 0) {
+            reached++;
+            if (onfree[r]) fault = "a reachable node is on the free list";
+            Pool[r].mark = 1;
+        }
+    }
+    if (reached + count > PoolSize) fault = "free and reachable nodes exceed the pool";
+    return fault;
+}

@@ -1,0 +1,119 @@
+// The node pool: one allocation of LastBlock+1 blocks of 1001 nodes, the free
+// list threaded through the left fields of free nodes, the constructor and
+// the sweep that rebuilds the list.
+#include "store/store.h"
+
+#include "driver/driver.h"
+#include "print/print.h"
+
+#include <cstdlib>
+#include <cstring>
+
+Node* Pool = nullptr;
+std::int32_t LastBlock = 5;
+Ref PoolSize = 0;
+Ref FreeHead = NoNode;
+std::uint32_t freenodes = 0;
+std::int32_t newnodes = 0;
+Ref nil = NoNode;
+Ref RealZeroNode = NoNode;
+Ref TrueNode = NoNode;
+Ref FalseNode = NoNode;
+Ref ErrorAtom = NoNode;
+
+void poolstart(std::int32_t lastblock) {
+    LastBlock = lastblock;
+    Pool = nullptr;
+    PoolSize = 0;
+    FreeHead = NoNode;
+    if (lastblock < 0) {
+        outf("MEMORY OVER %d\n", lastblock);
+        endrun(1);
+    }
+    // Beyond MaxBlocks the first block that does not fit is MaxBlocks itself.
+    if (std::int64_t(lastblock) >= MaxBlocks) {
+        outf("MEMORY OVER %d\n", int(MaxBlocks));
+        endrun(1);
+    }
+    std::size_t count = std::size_t(lastblock + 1) * BlockSize;
+    Pool = static_cast<Node*>(std::malloc(count * sizeof(Node)));
+    if (Pool == nullptr || !printstart(count)) {
+        // The pool is taken in one piece, so a refusal means block 0 of it
+        // already could not be placed.
+        std::free(Pool);
+        Pool = nullptr;
+        outf("MEMORY OVER %d\n", 0);
+        endrun(1);
+    }
+    PoolSize = Ref(count);
+}
+
+void poolrelease() {
+    std::free(Pool);
+    Pool = nullptr;
+    PoolSize = 0;
+    printrelease();
+}
+
+std::uint32_t sweep(bool reset) {
+    if (reset) {
+        for (Ref r = 0; r < PoolSize; r++) {
+            Pool[r].mark = 1;
+            Pool[r].shared = 1;
+        }
+    }
+    FreeHead = NoNode;
+    std::uint32_t count = 0;
+    // Block by block and position by position is simply ascending order of
+    // position; each freed node goes on the front, so the list hands out the
+    // highest position first.
+    for (Ref r = 0; r < PoolSize; r++) {
+        Node& n = Pool[r];
+        if (n.mark != 0) {
+            n.shared = 1;
+            n.right = NoNode;
+            n.left = FreeHead;
+            FreeHead = r;
+            count++;
+        } else {
+            n.mark = 1;
+        }
+    }
+    return count;
+}
+
+[[noreturn]] void poolexhausted() {
+    if (insatu && CurrentRoot != NoNode) {
+        printterm(CurrentRoot, false);
+        outs("\n");
+    }
+    outf("newnodes = %d\n", newnodes);
+    theend();
+}
+
+// Takes the head of the free list, collecting first when it is empty.  a and
+// b are the children of the node being built; the collection keeps them.
+static inline Ref unlinkfree(Ref a, Ref b) {
+    FUZZSTEP();
+#ifdef KESTRIVO_STRESS_GC
+    collect(a, b);
+#endif
+    if (FreeHead == NoNode) {
+        collect(a, b);
+        if (FreeHead == NoNode) poolexhausted();
+    }
+    Ref r = FreeHead;
+    FreeHead = Pool[r].left;
+    return r;
+}
+
+Ref makenode(Ref left, Ref right, std::int32_t kind) {
+    Ref r = unlinkfree(left, right);
+    Node& n = Pool[r];
+    n.kind = kind;
+    n.left = left;
+    n.right = right;
+    return r;
+}
+
+Ref takenode() { return unlinkfree(NoNode, NoNode); }
