@@ -40,7 +40,7 @@ Ref evalexpr(int n) {
 
 static inline bool is(const char* token, const char* word) { return std::strcmp(token, word) == 0; }
 
-[[noreturn]] void commandloop() {
+void maketermconstants() {
     AtomTop = -1;
     TrueNode = constantterm("lambda x y x;");
     FalseNode = constantterm("lambda x y y;");
@@ -48,6 +48,10 @@ static inline bool is(const char* token, const char* word) { return std::strcmp(
     StartupAtomTop = AtomTop;
     setline("");
     LastResult = NoNode;
+}
+
+[[noreturn]] void commandloop() {
+    maketermconstants();
 
     for (;;) {
         int n = yomikomi(0);

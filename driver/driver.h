@@ -61,6 +61,14 @@ int runkestrivo(int argc, const char* const* argv, std::FILE* input = nullptr,
 void outf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 inline void outs(const char* s) { std::fputs(s, Output); }
 
+// The pieces of start-up, for the run and for tests that drive the
+// subsystems directly: every global back to its initial value; nil and
+// RealZeroNode (after the pool and its first sweep); TrueNode, FalseNode and
+// ErrorAtom with the atom table's start-up entries (after the token array).
+void resetstate();
+void makenumberconstants();
+void maketermconstants();
+
 // The statement cycle (commandloop.cpp) and the two extending statements
 // (define.cpp).
 [[noreturn]] void commandloop();

@@ -84,7 +84,7 @@ constexpr std::size_t StackMargin = std::size_t(8) << 20;
 // Start-up, in the order the user sees its lines: the banner, the program
 // text, the pool, the node size, the token array, the free list, the number
 // constants; then the statement cycle.
-[[noreturn]] static void startup(Run& run) {
+void resetstate() {
     InputStream = stdin;
     CurrentRoot = LastResult = NoNode;
     nil = RealZeroNode = TrueNode = FalseNode = ErrorAtom = NoNode;
@@ -94,6 +94,10 @@ constexpr std::size_t StackMargin = std::size_t(8) << 20;
     freenodes = 0;
     insatu = false;
     MacroTop = -1;
+}
+
+[[noreturn]] static void startup(Run& run) {
+    resetstate();
 
     outs("THIS IS KESTRIVO ************************* \n");
     if (run.input != nullptr) {
@@ -113,13 +117,17 @@ constexpr std::size_t StackMargin = std::size_t(8) << 20;
     readerstart(tokens);
     freenodes = sweep(true);
     outf("FreeNodes = %u\n", freenodes);
+    makenumberconstants();
+    commandloop();
+}
+
+void makenumberconstants() {
     nil = takenode();
     node(nil).kind = INTEGER;
     node(nil).left = 0;
     RealZeroNode = takenode();
     node(RealZeroNode).kind = REAL;
     node(RealZeroNode).left = 0;  // the bits of 0.0f
-    commandloop();
 }
 
 static void* runthread(void* arg) {
