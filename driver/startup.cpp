@@ -145,12 +145,17 @@ static void* runthread(void* arg) {
 int runkestrivo(int argc, const char* const* argv, std::FILE* input, std::FILE* output) {
     Output = output != nullptr ? output : stdout;
     Run run{argc, argv, input, 0, false, 0};
-    // About a kilobyte of stack per node of the pool covers the deepest
-    // recursion a pool can feed, sanitizer frames included; it is address
-    // space only, touched as the recursion goes.
+    // Every level of recursion (reduce, normalize, expand, the printer, the
+    // parser) works on a node of the pool or a slot of the token array, and a
+    // level takes well under 512 bytes of stack even in a sanitizer build, so
+    // this much stack lets depth alone never stop a run whose nodes fit.  It
+    // is address space only, touched as the recursion goes.
     std::int64_t blocks = argc > 2 ? readcount(argv[2]) + std::int64_t(1) : 6;
+    std::int64_t tokens = argc > 3 ? readcount(argv[3]) : 1000;
     if (blocks < 1 || blocks > MaxBlocks) blocks = 1;
-    std::size_t stack = (std::size_t(256) << 20) + std::size_t(blocks) * BlockSize * 1024;
+    if (tokens < 0) tokens = 0;
+    std::size_t stack = (std::size_t(64) << 20) +
+                        (std::size_t(blocks) * BlockSize + std::size_t(tokens)) * 512;
     stack = std::min(stack, std::size_t(16) << 30);
 
     pthread_attr_t attr;
