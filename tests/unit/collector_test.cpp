@@ -1,0 +1,276 @@
+// The pool and the collector: the free list's order and state, every root
+// the collector keeps (each tested alone, with a control that shows the same
+// nodes go once the root lets go), and the pool check catching a broken
+// pool.
+#include "harness.h"
+
+using Collector = Kestrivo;
+
+namespace {
+
+// The free list in order, at most the pool's size of it.
+std::vector<Ref> freelist() {
+    std::vector<Ref> out;
+    for (Ref r = FreeHead; r != NoNode && out.size() < PoolSize; r = node(r).left) out.push_back(r);
+    return out;
+}
+
+}  // namespace
+
+TEST_F(Collector, StartupPoolAndFreeListOrder) {
+    SKIP_IN_STRESS_BUILD();
+    // The default pool: 6 blocks; nil and RealZeroNode are positions 1000
+    // and 999 of block 5, the first two nodes the list handed out.
+    EXPECT_EQ(PoolSize, 6006u);
+    EXPECT_EQ(nil, 5 * 1001 + 1000u);
+    EXPECT_EQ(RealZeroNode, 5 * 1001 + 999u);
+    EXPECT_EQ(node(nil).kind, INTEGER);
+    EXPECT_EQ(node(nil).left, 0u);
+    EXPECT_EQ(node(RealZeroNode).kind, REAL);
+    EXPECT_EQ(node(RealZeroNode).left, 0u);
+
+    std::uint32_t all = 0;
+    capture([&] { all = sweep(true); });
+    EXPECT_EQ(all, 6006u);
+    std::vector<Ref> list = freelist();
+    ASSERT_EQ(list.size(), 6006u);
+    for (std::size_t i = 0; i < list.size(); i++) ASSERT_EQ(list[i], Ref(6005 - i));
+    shutdown();
+    boot(0, 1000);
+    EXPECT_EQ(PoolSize, 1001u);
+    EXPECT_EQ(nil, 1000u);
+    EXPECT_EQ(RealZeroNode, 999u);
+}
+
+TEST_F(Collector, SweepRebuildsTheListHighestPositionFirst) {
+    SKIP_IN_STRESS_BUILD();
+    // Garbage scattered among live nodes: every other node of a long
+    // allocation run is kept.
+    std::vector<Ref> kept, dropped;
+    Ref live = nil;
+    for (int i = 0; i < 200; i++) {
+        Ref g = num(i);
+        dropped.push_back(g);
+        live = mk(CONS, num(i), live);
+        kept.push_back(live);
+    }
+    CurrentRoot = live;
+    Captured report = capture([] { collect(NoNode, NoNode); });
+    std::vector<Ref> list = freelist();
+    EXPECT_EQ(report.text, "\nGARBAGE...  END OF MARKING... freenodes = " +
+                               std::to_string(list.size()) + "\n");
+    EXPECT_EQ(freenodes, list.size());
+    for (std::size_t i = 1; i < list.size(); i++)
+        ASSERT_GT(list[i - 1], list[i]) << "free list out of order at entry " << i;
+    std::vector<bool> on = freeset();
+    for (Ref r : dropped) EXPECT_TRUE(on[r]) << "garbage node " << r << " not freed";
+    for (Ref r : kept) EXPECT_FALSE(on[r]) << "live node " << r << " freed";
+    for (Ref r : list) {
+        EXPECT_EQ(node(r).mark, 1);
+        EXPECT_EQ(node(r).shared, 1);
+        EXPECT_EQ(node(r).right, NoNode);
+    }
+    EXPECT_EQ(atrest(), "");
+
+    // makenode hands out the highest free position, at rest, with exactly
+    // the given kind and fields.
+    Ref highest = list.front();
+    Ref made = mk(TIMES, nil, RealZeroNode);
+    EXPECT_EQ(made, highest);
+    EXPECT_EQ(node(made).kind, TIMES);
+    EXPECT_EQ(node(made).left, nil);
+    EXPECT_EQ(node(made).right, RealZeroNode);
+    EXPECT_EQ(node(made).mark, 1);
+    EXPECT_EQ(node(made).shared, 1);
+    EXPECT_EQ(FreeHead, list[1]);
+}
+
+TEST_F(Collector, MakenodeKeepsTheChildrenOfTheNodeItBuilds) {
+    SKIP_IN_STRESS_BUILD();
+    Ref a = mk(APP, num(10), mk(LAMBDA, atom("v"), num(11)));
+    Ref b = mk(CONS, num(1), mk(CONS, num(2), nil));
+    Ref z = mk(APP, num(3), num(4));  // reached by nothing
+    Snapshot sa = snapshot(a), sb = snapshot(b), sz = snapshot(z);
+    FreeHead = NoNode;  // the list has run out
+    Ref c = NoNode;
+    Captured report = capture([&] { c = mk(CONS, a, b); });
+    EXPECT_EQ(report.text, "\nGARBAGE...  END OF MARKING... freenodes = " +
+                               std::to_string(freenodes) + "\n");
+    EXPECT_TRUE(Kept("makenode's left child", sa));
+    EXPECT_TRUE(Kept("makenode's right child", sb));
+    EXPECT_TRUE(Freed("a node reached by nothing", sz, c));  // c may reuse one
+    EXPECT_EQ(node(c).left, a);
+    EXPECT_EQ(node(c).right, b);
+    EXPECT_EQ(freenodes, freelist().size() + 1);  // c was the head
+    EXPECT_EQ(atrest(), "");
+}
+
+TEST_F(Collector, SharedConstantsAreRoots) {
+    SKIP_IN_STRESS_BUILD();
+    // With the atom table and the statement roots out of the way, the
+    // constants are kept by their own roots, the atoms x and y with them.
+    std::int32_t top = AtomTop;
+    AtomTop = -1;
+    Snapshot t = snapshot(TrueNode), f = snapshot(FalseNode), n = snapshot(nil),
+             r = snapshot(RealZeroNode), e = snapshot(ErrorAtom);
+    Snapshot garbage = snapshot(mk(CONS, num(5), num(6)));
+    collectnow();
+    EXPECT_TRUE(Kept("TrueNode", t));
+    EXPECT_TRUE(Kept("FalseNode", f));
+    EXPECT_TRUE(Kept("nil", n));
+    EXPECT_TRUE(Kept("RealZeroNode", r));
+    EXPECT_TRUE(Kept("ErrorAtom", e));
+    EXPECT_TRUE(Freed("garbage", garbage));
+    EXPECT_EQ(t.refs.size(), 4u);  // two lambdas, x, y
+    AtomTop = top;
+    // Everything start-up built is reachable: the pool less those nodes.
+    collectnow();
+    EXPECT_EQ(freenodes, 6006u - 9u);  // 4 lambdas, x, y, nil, RealZeroNode, ErrorAtom
+}
+
+TEST_F(Collector, StatementRootsAreRoots) {
+    SKIP_IN_STRESS_BUILD();
+    auto graph = [] { return mk(APP, mk(LAMBDA, atom("p"), num(1)), mk(CONS, num(2), num(3))); };
+
+    Ref g = graph();
+    Snapshot current = snapshot(g);
+    CurrentRoot = g;
+    collectnow();
+    EXPECT_TRUE(Kept("CurrentRoot", current));
+    CurrentRoot = NoNode;
+    AtomTop = StartupAtomTop;  // let go of p as well
+    collectnow();
+    EXPECT_TRUE(Freed("after CurrentRoot let go", current));
+
+    g = graph();
+    Snapshot last = snapshot(g);
+    LastResult = g;
+    collectnow();
+    EXPECT_TRUE(Kept("LastResult", last));
+    LastResult = NoNode;
+    AtomTop = StartupAtomTop;
+    collectnow();
+    EXPECT_TRUE(Freed("after LastResult let go", last));
+}
+
+TEST_F(Collector, AtomTableEntriesAndDefinitionBodiesAreRoots) {
+    SKIP_IN_STRESS_BUILD();
+    // An atom only the table names.
+    Snapshot name = snapshot(atom("zz"));
+    Snapshot text = snapshot(atom("'zz"));
+    collectnow();
+    EXPECT_TRUE(Kept("an identifier in the atom table", name));
+    EXPECT_TRUE(Kept("a string in the atom table", text));
+
+    // A definition and its body, which only the definition reaches.
+    setline("d = cons 7 (f 8);");
+    int n = yomikomi(0);
+    Ref d = NoNode;
+    capture([&] { d = defname(n); });
+    ASSERT_NE(d, NoNode);
+    ASSERT_EQ(node(d).kind, DEFINITION);
+    Snapshot def = snapshot(d);
+    ASSERT_EQ(def.refs.size(), 6u);  // d, the "cons", 7, the application, f and 8
+    collectnow();
+    EXPECT_TRUE(Kept("a definition in the atom table", def));
+
+    // Cut back, the table no longer holds them; a term that mentions the
+    // definition still keeps its body.
+    AtomTop = StartupAtomTop;
+    CurrentRoot = mk(APP, d, num(1));
+    collectnow();
+    EXPECT_TRUE(Kept("a definition a term mentions", def));
+    EXPECT_TRUE(Freed("a forgotten identifier", name));
+    EXPECT_TRUE(Freed("a forgotten string", text));
+    CurrentRoot = NoNode;
+    collectnow();
+    EXPECT_TRUE(Freed("a forgotten definition", def));
+}
+
+TEST_F(Collector, ParserPartialResultsSurviveACollectionAnywhere) {
+    // A statement with new names, numbers, groups, operator chains and a
+    // unary operator, parsed with the free list running out at every one of
+    // its allocations in turn.
+    struct Case {
+        const char* statement;
+        int lo;  // the definition's body starts at slot 2
+        const char* text;
+    };
+    const Case cases[] = {
+        {"cons (f 1 (g 2)) (+ 3 (h 4) 5) newa (lambda q (sin (q 6))) 'str;", 0,
+         "cons ( f 1 ( g 2 ) ) ( + 3 ( h 4 ) 5 ) newa ( lambda q ( sin ( co1 : q 6 ) ) ) 'str "},
+        {"d = app (k 1.5) (car (j 2 3)) (m (n 4;", 2,
+         "k 1.5 ( ( car ( co1 : j 2 3 ) ) ( m ( n 4 ) ) ) "},
+    };
+    for (const Case& c : cases) {
+        for (int k = 0;; k++) {
+            AtomTop = StartupAtomTop;
+            CurrentRoot = LastResult = NoNode;
+            collectnow();
+            // Leave exactly k nodes on the free list; the rest is garbage.
+            // (The stress build collects at every allocation anyway.)
+            std::uint32_t take = StressBuild ? 0 : freenodes - std::uint32_t(k);
+            for (std::uint32_t i = 0; i < take; i++) takenode();
+            setline(c.statement);
+            int n = yomikomi(0);
+            Ref t = NoNode;
+            Captured parse = capture([&] { t = fterm(c.lo, n); });
+            ASSERT_EQ(parse.status, -1) << c.statement;
+            bool collected = parse.text.find("GARBAGE...") != std::string::npos;
+            std::vector<bool> on = freeset();
+            for (Ref r : nodesof(t))
+                ASSERT_FALSE(on[r]) << "node " << r << " of the term is free; " << k
+                                    << " nodes were free when the parse of \"" << c.statement
+                                    << "\" began";
+            ASSERT_EQ(renamelabels(printed(t)), c.text)
+                << k << " nodes were free when the parse began";
+            ASSERT_TRUE(collected || k > 0) << "no collection with an empty free list";
+            // Once the parse fits in k nodes every point has been tried.
+            if (!collected || StressBuild) break;
+            ASSERT_LT(k, 100);
+        }
+    }
+}
+
+TEST_F(Collector, PoolCheckFindsABrokenPool) {
+    SKIP_IN_STRESS_BUILD();
+    EXPECT_STREQ(poolcheck(), "");
+    CurrentRoot = mk(CONS, num(5), mk(APP, atom("f"), atom("f")));
+    EXPECT_STREQ(poolcheck(), "");
+    EXPECT_EQ(atrest(), "");  // the check puts back the marks it sets
+
+    // A node left with mark 0.
+    Ref body = node(CurrentRoot).right;
+    node(body).mark = 0;
+    EXPECT_STRNE(poolcheck(), "");
+    node(body).mark = 1;
+    // ... or with shared 0.
+    node(body).shared = 0;
+    EXPECT_STRNE(poolcheck(), "");
+    node(body).shared = 1;
+    EXPECT_STREQ(poolcheck(), "");
+
+    // A cycle in the free list.
+    Ref head = FreeHead, second = node(head).left;
+    Ref third = node(second).left;
+    node(second).left = head;
+    EXPECT_STRNE(poolcheck(), "");
+    node(second).left = third;
+    EXPECT_STREQ(poolcheck(), "");
+
+    // A free list that leaves the pool.
+    node(second).left = PoolSize + 5;
+    EXPECT_STRNE(poolcheck(), "");
+    node(second).left = third;
+
+    // A reachable node put on the free list.
+    Ref five = node(CurrentRoot).left;
+    Node saved = node(five);
+    node(five).left = FreeHead;
+    node(five).right = NoNode;
+    FreeHead = five;
+    EXPECT_STRNE(poolcheck(), "");
+    FreeHead = node(five).left;
+    node(five) = saved;
+    EXPECT_STREQ(poolcheck(), "");
+}
