@@ -32,6 +32,7 @@ Ref evalexpr(int n) {
     CurrentRoot = t;
     newnodes = 0;
     t = normalize(t);
+    forgetfinished();
     printterm(t, false);
     outs("\n");
     outf("newnodes = %d\n", newnodes);

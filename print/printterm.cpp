@@ -67,7 +67,7 @@ static void printnode(Ref r, bool paren);
 // A right-nested chain of one operator prints as one operator with all its
 // operands: "lambda x y body", "cons 1 2 3 0".
 static void printchain(Ref r, std::int32_t kind) {
-    while (node(r).kind == kind && node(r).mark == 0 && node(r).shared == 1) {
+    while (node(r).kind == kind && node(r).mark == 0 && node(r).shared != 0) {
         node(r).mark = 1;
         printnode(node(r).left, true);
         r = node(r).right;

@@ -7,6 +7,50 @@
 #include "driver/driver.h"
 #include "print/print.h"
 
+#include <cstdlib>
+
+// Stuck nodes already brought to their final form in this statement.
+//
+// A stuck application normalizes its parts, and a stuck operator reduces its
+// operands; doing that again for the same node changes nothing (a second pass
+// over a normal form builds no node and prints nothing) but costs the whole
+// walk again.  Without a record, f a b c ... re-reduces its inner chain at
+// every level (2 to the n), and so does any term that shares a stuck part.
+// Such a node is marked with shared = 2 (non-zero, so the printer sees a
+// node reached once) and listed; the marks are cleared when the statement
+// ends, since a later definition of a name inside can unstick the node.
+static Ref* Finished = nullptr;
+static std::size_t FinishedTop = 0;
+
+bool reducestart(std::size_t poolnodes) {
+    Finished = static_cast<Ref*>(std::malloc(poolnodes * sizeof(Ref)));
+    FinishedTop = 0;
+    return Finished != nullptr;
+}
+
+void reducerelease() {
+    std::free(Finished);
+    Finished = nullptr;
+}
+
+void forgetfinished() {
+    for (std::size_t i = 0; i < FinishedTop; i++) {
+        Node& x = node(Finished[i]);
+        if (x.shared == 2) x.shared = 1;  // a node since freed and reused is left alone
+    }
+    FinishedTop = 0;
+}
+
+static inline void finish(Ref n) {
+    if (FinishedTop == PoolSize) {  // only nodes freed and reused repeat in the list
+        for (Ref r = 0; r < PoolSize; r++)
+            if (Pool[r].shared == 2) Pool[r].shared = 1;
+        FinishedTop = 0;
+    }
+    node(n).shared = 2;
+    Finished[FinishedTop++] = n;
+}
+
 // Follows a chain of indirections from n to the first node that is not one.
 // A ring of indirections (possible only through a program's own cyclic
 // definitions) has no end; its first node found twice is returned as stuck.
@@ -48,6 +92,7 @@ Ref reduce(Ref n) {
     for (;;) {
         FUZZSTEP();
         Node& x = node(n);
+        if (x.shared == 2) return n;  // finished earlier in this statement
         switch (x.kind) {
         case LAMBDA:
         case CONS:
@@ -85,15 +130,19 @@ Ref reduce(Ref n) {
                 applyclosure(n);
                 continue;
             }
-            // No function: the application is normal once its parts are.
-            x.left = normalize(x.left);
+            // No function: the application is normal once its parts are.  A
+            // function part that reduce has just left stuck is normal already;
+            // only a pair still has parts to normalize.
+            if (fk == CONS) x.left = normalize(x.left);
             x.right = normalize(x.right);
+            finish(n);
             return n;
         }
         default:  // operators "car" to "=s": operands first, left before right
             x.left = reduce(x.left);
             if (x.kind >= PLUS) x.right = reduce(x.right);
             if (applyoperator(n)) continue;
+            finish(n);
             return n;  // operands of the wrong kinds: stuck
         }
     }

@@ -19,6 +19,8 @@
 // newest first:  cons(variable, cons(value, next binding)).
 #pragma once
 
+#include <cstddef>
+
 #include "store/store.h"
 
 // Weak head normal form of n, rewritten in place.
@@ -29,6 +31,12 @@ Ref normalize(Ref n);
 // n with every definition reference replaced by the definition's term, each
 // definition expanded once, on its first use; each node visited once a pass.
 Ref expand(Ref n);
+
+// The record of stuck nodes finished in the current statement (engine.cpp):
+// its list is allocated with the pool and emptied when a statement ends.
+bool reducestart(std::size_t poolnodes);
+void reducerelease();
+void forgetfinished();
 
 // ---- shared among the reducer's files ----------------------------------
 void applylambda(Ref n);   // app(lambda x B, A)          => sub(B, [x:=A])

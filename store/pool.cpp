@@ -5,6 +5,7 @@
 
 #include "driver/driver.h"
 #include "print/print.h"
+#include "reduce/reduce.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -37,7 +38,7 @@ void poolstart(std::int32_t lastblock) {
     }
     std::size_t count = std::size_t(lastblock + 1) * BlockSize;
     Pool = static_cast<Node*>(std::malloc(count * sizeof(Node)));
-    if (Pool == nullptr || !printstart(count)) {
+    if (Pool == nullptr || !printstart(count) || !reducestart(count)) {
         // The pool is taken in one piece, so a refusal means block 0 of it
         // already could not be placed.
         std::free(Pool);
@@ -53,6 +54,7 @@ void poolrelease() {
     Pool = nullptr;
     PoolSize = 0;
     printrelease();
+    reducerelease();
 }
 
 std::uint32_t sweep(bool reset) {
