@@ -51,24 +51,6 @@ static inline void finish(Ref n) {
     Finished[FinishedTop++] = n;
 }
 
-// Follows a chain of indirections from n to the first node that is not one.
-// A ring of indirections (possible only through a program's own cyclic
-// definitions) has no end; its first node found twice is returned as stuck.
-static Ref followident(Ref n) {
-    Ref saved = n;
-    unsigned steps = 0, limit = 2;
-    do {
-        n = node(n).left;
-        if (n == saved) return n;
-        if (++steps == limit) {  // move the saved node ahead: a ring is met within
-            saved = n;           // twice its length
-            limit *= 2;
-            steps = 0;
-        }
-    } while (node(n).kind == IDENT);
-    return n;
-}
-
 Ref definitionterm(Ref d) {
     Ref saved = d;
     unsigned steps = 0, limit = 2;
@@ -89,10 +71,33 @@ Ref definitionterm(Ref d) {
 
 Ref reduce(Ref n) {
     stackguard("reduce");
+    // A program's own cyclic definitions can lead this loop round a ring of
+    // names and indirections that builds nothing.  Indirections and expanded
+    // definitions never change, and every other node on such a ring changes
+    // for good the first time round, so one of them met again with nothing
+    // built meanwhile means the ring has no end: that node is stuck.
+    Ref saved = NoNode;
+    unsigned steps = 0, limit = 1;
+    std::int32_t built = newnodes;
     for (;;) {
         FUZZSTEP();
         Node& x = node(n);
         if (x.shared == 2) return n;  // finished earlier in this statement
+        if (x.kind == IDENT || x.kind == DEFINITION) {
+            if (built != newnodes) {
+                built = newnodes;
+                saved = NoNode;
+                steps = 0;
+                limit = 1;
+            } else if (n == saved) {
+                return n;
+            }
+            if (++steps == limit) {
+                saved = n;
+                limit *= 2;
+                steps = 0;
+            }
+        }
         switch (x.kind) {
         case LAMBDA:
         case CONS:
@@ -103,11 +108,10 @@ Ref reduce(Ref n) {
             return n;
         case SUB:
             if (node(x.left).kind == LAMBDA) return n;  // a closure
-            substitute(n);
+            if (!substitute(n)) return n;
             continue;
         case IDENT:  // ident T  =>  T
-            n = followident(n);
-            if (node(n).kind == IDENT) return n;
+            n = x.left;
             continue;
         case PRINT:  // print T  =>  false, after printing the normal form of T
             x.left = normalize(x.left);
@@ -126,7 +130,8 @@ Ref reduce(Ref n) {
                 applylambda(n);
                 continue;
             }
-            if (fk == SUB) {  // app(sub(lambda x B, E), A)  =>  sub(B, [x:=A] E)
+            if (fk == SUB && node(node(x.left).left).kind == LAMBDA) {
+                // app(sub(lambda x B, E), A)  =>  sub(B, [x:=A] E)
                 applyclosure(n);
                 continue;
             }

@@ -10,8 +10,28 @@ Ref normalize(Ref n) {
     stackguard("normalize");
     Ref result = NoNode;
     Ref holder = NoNode;  // the node whose right field takes the next result
+    // Each turn of this loop stands for one level of descent into a right
+    // field.  A cyclic pair or body (ones = cons 1 ones) would descend for
+    // ever; met again with nothing built meanwhile, it is reported as the
+    // depth it would take.
+    Ref saved = NoNode;
+    unsigned steps = 0, limit = 1;
+    std::int32_t built = newnodes;
     for (;;) {
         n = reduce(n);
+        if (built != newnodes) {
+            built = newnodes;
+            saved = NoNode;
+            steps = 0;
+            limit = 1;
+        } else if (n == saved) {
+            depthover("normalize");
+        }
+        if (++steps == limit) {
+            saved = n;
+            limit *= 2;
+            steps = 0;
+        }
         if (holder == NoNode) result = n;
         else node(holder).right = n;
         Node& x = node(n);
@@ -20,7 +40,8 @@ Ref normalize(Ref n) {
             holder = n;
             n = x.right;
             continue;
-        case SUB:  // a closure
+        case SUB:  // a closure, or a stuck ring
+            if (node(x.left).kind != LAMBDA) return result;
             if (x.right == nil) {  // sub(lambda, nil)  =>  ident(lambda)
                 substitute(n);
                 continue;

@@ -41,7 +41,9 @@ void forgetfinished();
 // ---- shared among the reducer's files ----------------------------------
 void applylambda(Ref n);   // app(lambda x B, A)          => sub(B, [x:=A])
 void applyclosure(Ref n);  // app(sub(lambda x B, E), A)  => sub(B, [x:=A] E)
-void substitute(Ref s);    // one step of sub(T, E) into T's top constructor
+// One step of sub(T, E) into T's top constructor; false when s is stuck (its
+// term leads round a ring of names and nested subs back to itself).
+bool substitute(Ref s);
 // The rule of operator node n (kinds 6..39) on its reduced operands; true
 // when n was rewritten (into a number or an indirection).
 bool applyoperator(Ref n);

@@ -102,14 +102,20 @@ static void compose(Ref s) {
     x.left = node(inner).left;
 }
 
-void substitute(Ref s) {
+bool substitute(Ref s) {
     stackguard("substitute");
+    // Steps that only replace s's term (a definition by its term, a nested
+    // "sub" by composition) build nothing when no binding is copied, so a
+    // ring of such terms, which only a program's own cyclic definitions can
+    // make, is watched for: the term met again is stuck.
+    Ref saved = NoNode;
+    unsigned steps = 0, limit = 1;
     for (;;) {
         Node& x = node(s);
         Ref t = x.left, e = x.right;
         if (e == nil) {  // sub(T, nil)  =>  ident(T)
             makeident(s, t);
-            return;
+            return true;
         }
         const Node& term = node(t);
         switch (term.kind) {
@@ -117,24 +123,33 @@ void substitute(Ref s) {
         case STRING:
         case REAL:  // sub(literal, E)  =>  ident(literal)
             makeident(s, t);
-            return;
+            return true;
         case IDENTIFIER:
             lookup(s);
-            return;
+            return true;
         case LAMBDA:  // sub(lambda x B, E) is a closure
-            return;
-        case DEFINITION: {  // sub(name, E)  =>  sub(its term, E)
+            return true;
+        case DEFINITION:
+        case SUB: {
+            if (t == saved) return false;
+            if (++steps == limit) {
+                saved = t;
+                limit *= 2;
+                steps = 0;
+            }
+            if (term.kind == SUB) {
+                compose(s);
+                continue;
+            }
+            // sub(name, E)  =>  sub(its term, E)
             Ref d = definitionterm(t);
             if (node(d).kind == DEFINITION) {
                 makeident(s, d);
-                return;
+                return true;
             }
             x.left = d;
             continue;
         }
-        case SUB:
-            compose(s);
-            continue;
         default:
             x.kind = term.kind;
             if (term.left == term.right) {
@@ -155,6 +170,9 @@ void substitute(Ref s) {
                 newnodes += 2;
                 s = d1;
             }
+            saved = NoNode;
+            steps = 0;
+            limit = 1;
         }
     }
 }
