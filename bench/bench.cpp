@@ -1,0 +1,72 @@
+// Benchmarks: whole programs run in-process, output discarded, each timed
+// over several runs (the median is reported).  They measure what users feel:
+// start-up, reading a long program, beta steps per second, collections,
+// parsing and printing long statements.
+#include "driver/driver.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+struct Case {
+    const char* name;
+    std::string program;
+    std::vector<std::string> args;  // after the program name; "-" stands for the text
+    int runs;
+};
+
+static double runonce(const Case& c) {
+    std::vector<const char*> argv{"kestrivo"};
+    for (const std::string& a : c.args) argv.push_back(a.c_str());
+    std::FILE* in = fmemopen(const_cast<char*>(c.program.data()), c.program.size(), "r");
+    std::FILE* out = std::fopen("/dev/null", "w");
+    auto start = std::chrono::steady_clock::now();
+    runkestrivo(int(argv.size()), argv.data(), in, out);
+    auto end = std::chrono::steady_clock::now();
+    std::fclose(in);
+    std::fclose(out);
+    return std::chrono::duration<double, std::milli>(end - start).count();
+}
+
+static std::string repeat(const std::string& s, int n) {
+    std::string r;
+    for (int i = 0; i < n; i++) r += s;
+    return r;
+}
+
+int main() {
+    std::vector<Case> cases;
+    cases.push_back({"start-up, default pool", "exit;\n", {"-"}, 50});
+    cases.push_back({"start-up, 1000 blocks", "exit;\n", {"-", "999"}, 10});
+    std::string lines;
+    for (int i = 0; i < 10000; i++)
+        lines += "(lambda x (+ x " + std::to_string(i % 1000) + ")) 2;\n";
+    cases.push_back({"10,000 expression lines", lines + "exit;\n", {"-"}, 10});
+    const std::string fib = "fib = lambda n ((< n 2) n (+ (fib (- n 1)) (fib (- n 2))));\n";
+    cases.push_back({"fib 20, 60 collections (372142 nodes)", fib + "fib 20;\nexit;\n", {"-"}, 10});
+    cases.push_back({"fib 24, 1000 blocks (2.5M nodes)", fib + "fib 24;\nexit;\n", {"-", "999"}, 5});
+    cases.push_back({"non-tail sum to 50000, 1000 blocks",
+                     "sum = lambda n ((= n 0) 0 (+ n (sum (- n 1))));\nsum 50000;\nexit;\n",
+                     {"-", "999"}, 5});
+    cases.push_back({"application chain of 100,000 arguments",
+                     "f " + repeat("a ", 100000) + ";\nexit;\n", {"-", "999", "200000"}, 5});
+    cases.push_back({"operator chain of 50,000 groups",
+                     "+ " + repeat("(a) ", 50000) + ";\nexit;\n", {"-", "999", "200000"}, 5});
+    cases.push_back({"list of 100,000 numbers, read and printed",
+                     "cons " + repeat("1 ", 100000) + "0;\nexit;\n", {"-", "999", "200000"}, 5});
+    cases.push_back({"garbage statement on 1000 blocks, 10 times",
+                     repeat("garbage;\n", 10) + "exit;\n", {"-", "999"}, 5});
+
+    std::printf("%-45s %12s\n", "benchmark", "median ms");
+    for (Case& c : cases) {
+        for (std::string& a : c.args)
+            if (a == "-") a = "program";  // named, but the text comes from memory
+        std::vector<double> times;
+        for (int i = 0; i < c.runs; i++) times.push_back(runonce(c));
+        std::sort(times.begin(), times.end());
+        std::printf("%-45s %12.3f\n", c.name, times[times.size() / 2]);
+    }
+    return 0;
+}
