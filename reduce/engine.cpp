@@ -52,20 +52,14 @@ static inline void finish(Ref n) {
 }
 
 Ref definitionterm(Ref d) {
-    Ref saved = d;
-    unsigned steps = 0, limit = 2;
+    RingWatch ring;
     for (;;) {
+        if (metagain(ring, d)) return d;  // stands only for itself: stuck
         Node& def = node(d);
         if (def.shared) expand(d);  // sets shared to 0 and expands the body
         Ref t = def.left;
         if (node(t).kind != DEFINITION) return t;
-        if (t == d || t == saved) return d;  // stands only for itself: stuck
         d = t;
-        if (++steps == limit) {
-            saved = d;
-            limit *= 2;
-            steps = 0;
-        }
     }
 }
 
@@ -76,28 +70,12 @@ Ref reduce(Ref n) {
     // definitions never change, and every other node on such a ring changes
     // for good the first time round, so one of them met again with nothing
     // built meanwhile means the ring has no end: that node is stuck.
-    Ref saved = NoNode;
-    unsigned steps = 0, limit = 1;
-    std::int32_t built = newnodes;
+    RingWatch ring;
     for (;;) {
         FUZZSTEP();
         Node& x = node(n);
         if (x.shared == 2) return n;  // finished earlier in this statement
-        if (x.kind == IDENT || x.kind == DEFINITION) {
-            if (built != newnodes) {
-                built = newnodes;
-                saved = NoNode;
-                steps = 0;
-                limit = 1;
-            } else if (n == saved) {
-                return n;
-            }
-            if (++steps == limit) {
-                saved = n;
-                limit *= 2;
-                steps = 0;
-            }
-        }
+        if ((x.kind == IDENT || x.kind == DEFINITION) && metagainbuilding(ring, n)) return n;
         switch (x.kind) {
         case LAMBDA:
         case CONS:

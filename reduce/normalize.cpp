@@ -14,24 +14,10 @@ Ref normalize(Ref n) {
     // field.  A cyclic pair or body (ones = cons 1 ones) would descend for
     // ever; met again with nothing built meanwhile, it is reported as the
     // depth it would take.
-    Ref saved = NoNode;
-    unsigned steps = 0, limit = 1;
-    std::int32_t built = newnodes;
+    RingWatch ring;
     for (;;) {
         n = reduce(n);
-        if (built != newnodes) {
-            built = newnodes;
-            saved = NoNode;
-            steps = 0;
-            limit = 1;
-        } else if (n == saved) {
-            depthover("normalize");
-        }
-        if (++steps == limit) {
-            saved = n;
-            limit *= 2;
-            steps = 0;
-        }
+        if (metagainbuilding(ring, n)) depthover("normalize");
         if (holder == NoNode) result = n;
         else node(holder).right = n;
         Node& x = node(n);

@@ -52,6 +52,38 @@ bool applyoperator(Ref n);
 // names) is returned as it is.
 Ref definitionterm(Ref d);
 
+// Watches a walk for a node it meets again, which means the walk goes round
+// a ring: the saved node jumps ahead to the current one after 1, 2, 4, ...
+// steps, so a ring is found within twice its length.  Rings arise only from a
+// program's own cyclic definitions and cyclic environments.
+struct RingWatch {
+    Ref saved = NoNode;
+    unsigned steps = 0;
+    unsigned limit = 1;
+    std::int32_t built = -1;  // newnodes when the watch last started
+};
+
+// True when n was met before since the watch started.
+inline bool metagain(RingWatch& w, Ref n) {
+    if (n == w.saved) return true;
+    if (++w.steps == w.limit) {
+        w.saved = n;
+        w.limit *= 2;
+        w.steps = 0;
+    }
+    return false;
+}
+
+// The same for a walk that may build nodes: a node built is progress, so the
+// watch starts again whenever newnodes has moved.
+inline bool metagainbuilding(RingWatch& w, Ref n) {
+    if (w.built != newnodes) {
+        w = RingWatch{};
+        w.built = newnodes;
+    }
+    return metagain(w, n);
+}
+
 inline void makeident(Ref n, Ref target) {
     Node& x = node(n);
     x.kind = IDENT;

@@ -50,21 +50,14 @@ static inline bool isbinding(Ref p) {
 static void lookup(Ref s) {
     Ref v = node(s).left;
     Ref p = node(s).right;
-    Ref saved = p;
-    unsigned steps = 0, limit = 2;
-    while (p != nil && isbinding(p)) {
+    RingWatch ring;
+    while (p != nil && isbinding(p) && !metagain(ring, p)) {
         Ref value = node(p).right;
         if (node(p).left == v) {
             makeident(s, node(value).left);
             return;
         }
         p = node(value).right;
-        if (p == saved) break;
-        if (++steps == limit) {
-            saved = p;
-            limit *= 2;
-            steps = 0;
-        }
     }
     makeident(s, v);
 }
@@ -80,9 +73,8 @@ static void compose(Ref s) {
     Ref outer = x.right;
     Ref last = NoNode;  // value cell of the last binding copied
     Ref p = node(inner).right;
-    Ref saved = p;
-    unsigned steps = 0, limit = 2;
-    while (p != nil && isbinding(p)) {
+    RingWatch ring;
+    while (p != nil && isbinding(p) && !metagain(ring, p)) {
         Ref value = node(p).right;
         Ref delayed = makenode(node(value).left, outer, SUB);
         Ref cell = makenode(delayed, outer, CONS);
@@ -92,12 +84,6 @@ static void compose(Ref s) {
         else node(last).right = binding;
         last = cell;
         p = node(value).right;
-        if (p == saved) break;
-        if (++steps == limit) {
-            saved = p;
-            limit *= 2;
-            steps = 0;
-        }
     }
     x.left = node(inner).left;
 }
@@ -108,8 +94,7 @@ bool substitute(Ref s) {
     // "sub" by composition) build nothing when no binding is copied, so a
     // ring of such terms, which only a program's own cyclic definitions can
     // make, is watched for: the term met again is stuck.
-    Ref saved = NoNode;
-    unsigned steps = 0, limit = 1;
+    RingWatch ring;
     for (;;) {
         Node& x = node(s);
         Ref t = x.left, e = x.right;
@@ -131,12 +116,7 @@ bool substitute(Ref s) {
             return true;
         case DEFINITION:
         case SUB: {
-            if (t == saved) return false;
-            if (++steps == limit) {
-                saved = t;
-                limit *= 2;
-                steps = 0;
-            }
+            if (metagainbuilding(ring, t)) return false;
             if (term.kind == SUB) {
                 compose(s);
                 continue;
@@ -170,9 +150,6 @@ bool substitute(Ref s) {
                 newnodes += 2;
                 s = d1;
             }
-            saved = NoNode;
-            steps = 0;
-            limit = 1;
         }
     }
 }
