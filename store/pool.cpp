@@ -22,6 +22,19 @@ Ref TrueNode = NoNode;
 Ref FalseNode = NoNode;
 Ref ErrorAtom = NoNode;
 
+// Takes the pool of the given number of blocks and the two per-node lists
+// that go with it (the printer's and the reducer's), all or nothing.
+static bool takepool(std::int64_t blocks) {
+    std::size_t count = std::size_t(blocks) * BlockSize;
+    Pool = static_cast<Node*>(std::malloc(count * sizeof(Node)));
+    if (Pool != nullptr && printstart(count) && reducestart(count)) {
+        PoolSize = Ref(count);
+        return true;
+    }
+    poolrelease();
+    return false;
+}
+
 void poolstart(std::int32_t lastblock) {
     LastBlock = lastblock;
     Pool = nullptr;
@@ -36,17 +49,21 @@ void poolstart(std::int32_t lastblock) {
         outf("MEMORY OVER %d\n", int(MaxBlocks));
         endrun(1);
     }
-    std::size_t count = std::size_t(lastblock + 1) * BlockSize;
-    Pool = static_cast<Node*>(std::malloc(count * sizeof(Node)));
-    if (Pool == nullptr || !printstart(count) || !reducestart(count)) {
-        // The pool is taken in one piece, so a refusal means block 0 of it
-        // already could not be placed.
-        std::free(Pool);
-        Pool = nullptr;
-        outf("MEMORY OVER %d\n", 0);
-        endrun(1);
+    if (takepool(std::int64_t(lastblock) + 1)) return;
+    // The machine refused the pool: find how many blocks it would give, so
+    // the report names the first block that does not fit.
+    std::int64_t fits = 0, fails = std::int64_t(lastblock) + 1;
+    while (fails - fits > 1) {
+        std::int64_t mid = fits + (fails - fits) / 2;
+        if (takepool(mid)) {
+            poolrelease();
+            fits = mid;
+        } else {
+            fails = mid;
+        }
     }
-    PoolSize = Ref(count);
+    outf("MEMORY OVER %d\n", int(fits));
+    endrun(1);
 }
 
 void poolrelease() {
