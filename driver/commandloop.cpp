@@ -22,19 +22,26 @@ static void cutatoms() {
     forgetstartupdefinitions();
 }
 
+// Prints a whole term of the statement on a line of its own.
+static void printline(Ref t) {
+    DepthPhase = "printterm";
+    printterm(t, false);
+    outs("\n");
+}
+
 Ref evalexpr(int n) {
+    DepthPhase = "fterm";
     Ref t = fterm(0, n);
-    printterm(t, false);
-    outs("\n");
+    printline(t);
+    DepthPhase = "expand";
     t = expand(t);  // no allocation from the parse until CurrentRoot holds t
-    printterm(t, false);
-    outs("\n");
+    printline(t);
     CurrentRoot = t;
     newnodes = 0;
+    DepthPhase = "reduce";
     t = normalize(t);
     forgetfinished();
-    printterm(t, false);
-    outs("\n");
+    printline(t);
     outf("newnodes = %d\n", newnodes);
     return t;
 }
@@ -55,6 +62,7 @@ void maketermconstants() {
     maketermconstants();
 
     for (;;) {
+        DepthPhase = "fterm";
         int n = yomikomi(0);
         if (n < 0) continue;  // an empty statement
         const char* word = starray[0];
@@ -72,6 +80,7 @@ void maketermconstants() {
             if (n >= 1) outs(starray[1]);
             outs("\n");
         } else if (is(word, "normal")) {
+            DepthPhase = "expand";
             if (LastResult != NoNode) LastResult = expand(LastResult);
         } else if (is(word, "garbage")) {
             CurrentRoot = NoNode;

@@ -12,7 +12,8 @@
 //
 // Bounds and what happens when each is reached:
 //   nesting deeper than the evaluation stack allows (reduce, normalize,
-//   substitute, expand, the parser, the printer): "depth is overflow in F",
+//   substitute, expand, the parser, the printer): "depth is overflow in P"
+//   with P what the statement was doing (fterm, expand, reduce, printterm),
 //   then "newnodes = N" and the end of the run, status 0.  The stack is sized
 //   from the pool, so depth alone never stops a run whose nodes fit the pool.
 #pragma once
@@ -43,12 +44,16 @@ struct RunEnd {
 [[noreturn]] void theend();
 
 // Stops the run when the evaluation stack is nearly used up.  Called at the
-// top of every recursive function with its name for the report.
-extern char* StackLimit;  // lowest address the recursion may reach
-[[noreturn]] void depthover(const char* where);
-inline void stackguard(const char* where) {
+// top of every recursive function.  The report names what the statement was
+// doing ("fterm", "expand", "reduce", "printterm"), not the function that met
+// the limit: which of several functions recursing into one another meets it
+// first depends on how large the compiler makes their frames.
+extern char* StackLimit;        // lowest address the recursion may reach
+extern const char* DepthPhase;  // what the statement is doing, set by the driver
+[[noreturn]] void depthover();
+inline void stackguard() {
     char here;
-    if (&here < StackLimit) depthover(where);
+    if (&here < StackLimit) depthover();
 }
 
 // Runs one program: argv as the command line (argv[0] the program name).

@@ -20,6 +20,7 @@ Ref CurrentRoot = NoNode;
 Ref LastResult = NoNode;
 bool insatu = false;
 char* StackLimit = nullptr;
+const char* DepthPhase = "fterm";
 
 void outf(const char* format, ...) {
     va_list args;
@@ -38,8 +39,8 @@ void outf(const char* format, ...) {
     endrun(0);
 }
 
-[[noreturn]] void depthover(const char* where) {
-    outf("depth is overflow in %s\n", where);
+[[noreturn]] void depthover() {
+    outf("depth is overflow in %s\n", DepthPhase);
     outf("newnodes = %d\n", newnodes);
     theend();
 }
@@ -94,6 +95,7 @@ void resetstate() {
     freenodes = 0;
     insatu = false;
     MacroTop = -1;
+    DepthPhase = "fterm";
 }
 
 [[noreturn]] static void startup(Run& run) {

@@ -27,7 +27,7 @@ void printrelease() {
 // Pre-pass: mark 0 = reached, shared 0 = reached twice.  Recurses on left,
 // loops on right, so lists and chains cost no depth.
 static void markshared(Ref r) {
-    stackguard("printterm");
+    stackguard();
     while (isinner(node(r).kind)) {
         Node& n = node(r);
         if (n.mark == 0) {
@@ -76,7 +76,7 @@ static void printchain(Ref r, std::int32_t kind) {
 }
 
 static void printnode(Ref r, bool paren) {
-    stackguard("printterm");
+    stackguard();
     if (ItemCount > PrintItemLimit) return;
     Node& n = node(r);
     if (!isinner(n.kind)) {

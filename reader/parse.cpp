@@ -150,7 +150,7 @@ static void pushroot(Ref r) {
     if (ParseRootTop == ParseRootCap) {
         std::int32_t cap = ParseRootCap ? 2 * ParseRootCap : 64;
         Ref* grown = static_cast<Ref*>(std::realloc(ParseRoots, std::size_t(cap) * sizeof(Ref)));
-        if (grown == nullptr) depthover("fterm");
+        if (grown == nullptr) depthover();
         ParseRoots = grown;
         ParseRootCap = cap;
     }
@@ -172,7 +172,7 @@ static Ref fapply(int lo, int hi) {
 }
 
 static Ref parserange(int lo, int hi) {
-    stackguard("fterm");
+    stackguard();
     if (hi < lo) return ErrorAtom;
     if (lo == hi) return fatom(starray[lo]);
     if (std::strcmp(starray[lo], "(") == 0) {

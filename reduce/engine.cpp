@@ -64,7 +64,7 @@ Ref definitionterm(Ref d) {
 }
 
 Ref reduce(Ref n) {
-    stackguard("reduce");
+    stackguard();
     // A program's own cyclic definitions can lead this loop round a ring of
     // names and indirections that builds nothing.  Indirections and expanded
     // definitions never change, and every other node on such a ring changes

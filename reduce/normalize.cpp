@@ -1,48 +1,40 @@
 // Whole-term passes around the engine: normalize goes under binders and into
 // pairs and closures; expand replaces definition references by their terms.
-// Both recurse on the left field and loop on the right one, so lists, chains
-// of lambdas and environments cost no depth.
+//
+// normalize recurses on both fields: a field takes its new node only once the
+// normal form below it is complete, so what a collection in the middle keeps
+// (and the count it reports) is the same as in a plain recursive descent.  A
+// list as long as the pool fits the evaluation stack; a cyclic pair or body
+// (ones = cons 1 ones) descends until the depth guard stops it.  expand
+// builds no node, so it loops on the right field.
 #include "reduce/reduce.h"
 
 #include "driver/driver.h"
 
 Ref normalize(Ref n) {
-    stackguard("normalize");
-    Ref result = NoNode;
-    Ref holder = NoNode;  // the node whose right field takes the next result
-    // Each turn of this loop stands for one level of descent into a right
-    // field.  A cyclic pair or body (ones = cons 1 ones) would descend for
-    // ever; met again with nothing built meanwhile, it is reported as the
-    // depth it would take.
-    RingWatch ring;
+    stackguard();
     for (;;) {
         n = reduce(n);
-        if (metagainbuilding(ring, n)) depthover("normalize");
-        if (holder == NoNode) result = n;
-        else node(holder).right = n;
         Node& x = node(n);
         switch (x.kind) {
         case LAMBDA:  // the body, under the binder
-            holder = n;
-            n = x.right;
-            continue;
+            x.right = normalize(x.right);
+            return n;
         case SUB:  // a closure, or a stuck ring
-            if (node(x.left).kind != LAMBDA) return result;
+            if (node(x.left).kind != LAMBDA) return n;
             if (x.right == nil) {  // sub(lambda, nil)  =>  ident(lambda)
                 substitute(n);
                 continue;
             }
             x.left = normalize(x.left);
-            holder = n;
-            n = x.right;
-            continue;
+            x.right = normalize(x.right);
+            return n;
         case CONS:
             x.left = normalize(x.left);
-            holder = n;
-            n = x.right;
-            continue;
+            x.right = normalize(x.right);
+            return n;
         default:
-            return result;
+            return n;
         }
     }
 }
@@ -64,7 +56,7 @@ static Ref expanddefinition(Ref d) {
 }
 
 static Ref expandnode(Ref n) {
-    stackguard("expand");
+    stackguard();
     Ref result = NoNode;
     Ref holder = NoNode;
     for (;;) {
@@ -89,7 +81,7 @@ static Ref expandnode(Ref n) {
 // Every node the pass marked is reachable from its result through marked
 // nodes: a field that led to a definition now leads to its term.
 static void unmark(Ref n) {
-    stackguard("expand");
+    stackguard();
     while (isinner(node(n).kind) && node(n).mark == 0) {
         node(n).mark = 1;
         unmark(node(n).left);

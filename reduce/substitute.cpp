@@ -89,7 +89,7 @@ static void compose(Ref s) {
 }
 
 bool substitute(Ref s) {
-    stackguard("substitute");
+    stackguard();
     // Steps that only replace s's term (a definition by its term, a nested
     // "sub" by composition) build nothing when no binding is copied, so a
     // ring of such terms, which only a program's own cyclic definitions can

@@ -103,6 +103,7 @@ std::uint32_t sweep(bool reset) {
 
 [[noreturn]] void poolexhausted() {
     if (insatu && CurrentRoot != NoNode) {
+        DepthPhase = "printterm";
         printterm(CurrentRoot, false);
         outs("\n");
     }
