@@ -9,12 +9,13 @@
 
 // A definition turns the name's own atom into a DefinitionNode, so every
 // mention of the name, earlier ones included, now stands for the body.
-// Literals and ErrorAtom are shared constants: defining one would change
-// every number 0, every truth value or the parser's own error term, so such
-// a definition is refused and nothing changes.
+// A literal stands for a shared constant or a fresh number: defining "0"
+// would turn nil, the end of every environment, into a definition, and
+// "true" every truth value, so such a definition is refused and nothing
+// changes.
 Ref defname(int n) {
     const char* name = starray[0];
-    if (isliteral(name) || std::strcmp(name, "'ERROR!!") == 0) {
+    if (isliteral(name)) {
         outf("%s cannot be defined\n", name);
         return NoNode;
     }
@@ -50,7 +51,8 @@ void keeptruthapart(Ref atom) {
 
 void forgetstartupdefinitions() {
     for (int i = 0; i <= StartupAtomTop; i++) {
-        if (node(AtomNode[i]).kind != DEFINITION) continue;
+        // ErrorAtom is the parser's own term and stays the node it is.
+        if (AtomNode[i] == ErrorAtom || node(AtomNode[i]).kind != DEFINITION) continue;
         Ref fresh = takenode();
         node(fresh).kind = AtomName[i][0] == '\'' ? STRING : IDENTIFIER;
         node(fresh).right = std::uint32_t(i);

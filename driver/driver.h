@@ -84,7 +84,7 @@ void defmacro(int n);
 // Keeps TrueNode and FalseNode apart from a program's own x and y before the
 // atom is turned into a definition (define.cpp).
 void keeptruthapart(Ref atom);
-// Gives every start-up name that the program defined a fresh atom (define.cpp).
+// Gives x and y, when the program defined them, fresh atoms (define.cpp).
 void forgetstartupdefinitions();
 
 #ifdef KESTRIVO_FUZZ

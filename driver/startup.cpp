@@ -96,6 +96,9 @@ void resetstate() {
     insatu = false;
     MacroTop = -1;
     DepthPhase = "fterm";
+#ifdef KESTRIVO_FUZZ
+    FuzzSteps = 0;
+#endif
 }
 
 [[noreturn]] static void startup(Run& run) {
