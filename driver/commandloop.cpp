@@ -42,7 +42,7 @@ Ref evalexpr(int n) {
     t = normalize(t);
     forgetfinished();
     printline(t);
-    outf("newnodes = %d\n", newnodes);
+    outf("newnodes = %d\n", newnodescount());
     return t;
 }
 

@@ -41,7 +41,7 @@ void outf(const char* format, ...) {
 
 [[noreturn]] void depthover() {
     outf("depth is overflow in %s\n", DepthPhase);
-    outf("newnodes = %d\n", newnodes);
+    outf("newnodes = %d\n", newnodescount());
     theend();
 }
 

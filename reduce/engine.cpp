@@ -9,13 +9,16 @@
 
 #include <cstdlib>
 
-// Stuck nodes already brought to their final form in this statement.
+// Nodes already brought to their final form in this statement.
 //
-// A stuck application normalizes its parts, and a stuck operator reduces its
-// operands; doing that again for the same node changes nothing (a second pass
-// over a normal form builds no node and prints nothing) but costs the whole
-// walk again.  Without a record, f a b c ... re-reduces its inner chain at
-// every level (2 to the n), and so does any term that shares a stuck part.
+// A stuck application normalizes its parts, a stuck operator reduces its
+// operands, and normalize finishes a lambda, a pair or a closure; doing that
+// again for the same node changes nothing (a second pass over a normal form
+// builds no node and prints nothing) but costs the whole walk again.  Without
+// a record, f a b c ... re-reduces its inner chain at every level (2 to the
+// n), and so does any term that shares a part along many paths (a pair of a
+// pair of a pair ... of the same node).  A node is recorded only once its
+// form is complete, so a cyclic term still descends until the depth guard.
 // Such a node is marked with shared = 2 (non-zero, so the printer sees a
 // node reached once) and listed; the marks are cleared when the statement
 // ends, since a later definition of a name inside can unstick the node.
@@ -41,7 +44,7 @@ void forgetfinished() {
     FinishedTop = 0;
 }
 
-static inline void finish(Ref n) {
+void finish(Ref n) {
     if (FinishedTop == PoolSize) {  // only nodes freed and reused repeat in the list
         for (Ref r = 0; r < PoolSize; r++)
             if (Pool[r].shared == 2) Pool[r].shared = 1;

@@ -16,9 +16,11 @@ Ref normalize(Ref n) {
     for (;;) {
         n = reduce(n);
         Node& x = node(n);
+        if (x.shared == 2) return n;  // normalized earlier in this statement
         switch (x.kind) {
         case LAMBDA:  // the body, under the binder
             x.right = normalize(x.right);
+            finish(n);
             return n;
         case SUB:  // a closure, or a stuck ring
             if (node(x.left).kind != LAMBDA) return n;
@@ -28,10 +30,12 @@ Ref normalize(Ref n) {
             }
             x.left = normalize(x.left);
             x.right = normalize(x.right);
+            finish(n);
             return n;
         case CONS:
             x.left = normalize(x.left);
             x.right = normalize(x.right);
+            finish(n);
             return n;
         default:
             return n;

@@ -37,6 +37,8 @@ Ref expand(Ref n);
 bool reducestart(std::size_t poolnodes);
 void reducerelease();
 void forgetfinished();
+// Records n as finished (shared = 2) until the statement ends.
+void finish(Ref n);
 
 // ---- shared among the reducer's files ----------------------------------
 void applylambda(Ref n);   // app(lambda x B, A)          => sub(B, [x:=A])
@@ -60,7 +62,8 @@ struct RingWatch {
     Ref saved = NoNode;
     unsigned steps = 0;
     unsigned limit = 1;
-    std::int32_t built = -1;  // newnodes when the watch last started
+    bool started = false;
+    std::uint32_t built = 0;  // newnodes when the watch last started
 };
 
 // True when n was met before since the watch started.
@@ -77,8 +80,9 @@ inline bool metagain(RingWatch& w, Ref n) {
 // The same for a walk that may build nodes: a node built is progress, so the
 // watch starts again whenever newnodes has moved.
 inline bool metagainbuilding(RingWatch& w, Ref n) {
-    if (w.built != newnodes) {
+    if (!w.started || w.built != newnodes) {
         w = RingWatch{};
+        w.started = true;
         w.built = newnodes;
     }
     return metagain(w, n);

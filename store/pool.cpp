@@ -15,7 +15,7 @@ std::int32_t LastBlock = 5;
 Ref PoolSize = 0;
 Ref FreeHead = NoNode;
 std::uint32_t freenodes = 0;
-std::int32_t newnodes = 0;
+std::uint32_t newnodes = 0;
 Ref nil = NoNode;
 Ref RealZeroNode = NoNode;
 Ref TrueNode = NoNode;
@@ -107,7 +107,7 @@ std::uint32_t sweep(bool reset) {
         printterm(CurrentRoot, false);
         outs("\n");
     }
-    outf("newnodes = %d\n", newnodes);
+    outf("newnodes = %d\n", newnodescount());
     theend();
 }
 

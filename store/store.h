@@ -73,7 +73,11 @@ extern std::int32_t LastBlock;  // highest block number; LastBlock+1 blocks
 extern Ref PoolSize;          // (LastBlock+1) * 1001
 extern Ref FreeHead;          // first free node, NoNode when the list is empty
 extern std::uint32_t freenodes;  // nodes the latest sweep put on the free list
-extern std::int32_t newnodes;    // nodes substitution built for this expression
+// Nodes substitution built for this expression.  Counted unsigned so that a
+// run of more than 2^31 steps wraps instead of overflowing; printed as the
+// signed 32-bit value, newnodescount().
+extern std::uint32_t newnodes;
+inline std::int32_t newnodescount() { return std::int32_t(newnodes); }
 
 // Shared constant nodes, compared by reference; never reassigned after start-up.
 extern Ref nil;           // integer 0; ends every environment
