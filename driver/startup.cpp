@@ -150,17 +150,18 @@ static void* runthread(void* arg) {
 int runkestrivo(int argc, const char* const* argv, std::FILE* input, std::FILE* output) {
     Output = output != nullptr ? output : stdout;
     Run run{argc, argv, input, 0, false, 0};
+    // The pool first: the evaluation stack below is sized from it.
+    std::int32_t lastblock = argc > 2 ? readcount(argv[2]) : 5;
+    std::int64_t tokens = argc > 3 ? readcount(argv[3]) : 1000;
+    pooltake(lastblock);
     // Every level of recursion (reduce, normalize, expand, the printer, the
     // parser) works on a node of the pool or a slot of the token array, and a
     // level takes well under 512 bytes of stack even in a sanitizer build, so
     // this much stack lets depth alone never stop a run whose nodes fit.  It
-    // is address space only, touched as the recursion goes.
-    std::int64_t blocks = argc > 2 ? readcount(argv[2]) + std::int64_t(1) : 6;
-    std::int64_t tokens = argc > 3 ? readcount(argv[3]) : 1000;
-    if (blocks < 1 || blocks > MaxBlocks) blocks = 1;
+    // is address space only, touched as the recursion goes; where the machine
+    // refuses it, less is taken.
     if (tokens < 0) tokens = 0;
-    std::size_t stack = (std::size_t(64) << 20) +
-                        (std::size_t(blocks) * BlockSize + std::size_t(tokens)) * 512;
+    std::size_t stack = (std::size_t(64) << 20) + (std::size_t(PoolSize) + std::size_t(tokens)) * 512;
     stack = std::min(stack, std::size_t(16) << 30);
 
     pthread_attr_t attr;
@@ -175,6 +176,7 @@ int runkestrivo(int argc, const char* const* argv, std::FILE* input, std::FILE* 
             std::fputs("cannot start the interpreter thread\n", Output);
             std::fflush(Output);
             pthread_attr_destroy(&attr);
+            poolrelease();
             return 1;
         }
         stack /= 2;

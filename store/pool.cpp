@@ -35,21 +35,17 @@ static bool takepool(std::int64_t blocks) {
     return false;
 }
 
-void poolstart(std::int32_t lastblock) {
-    LastBlock = lastblock;
-    Pool = nullptr;
-    PoolSize = 0;
-    FreeHead = NoNode;
-    if (lastblock < 0) {
-        outf("MEMORY OVER %d\n", lastblock);
-        endrun(1);
+// What pooltake found: whether it ran for the coming start-up, and when the
+// machine refused the pool, the first block that did not fit.
+static bool PoolTaken = false;
+static std::int64_t PoolRefused = -1;
+
+void pooltake(std::int32_t lastblock) {
+    PoolRefused = -1;
+    if (lastblock < 0 || std::int64_t(lastblock) >= MaxBlocks || takepool(std::int64_t(lastblock) + 1)) {
+        PoolTaken = true;  // poolstart reports a count out of range
+        return;
     }
-    // Beyond MaxBlocks the first block that does not fit is MaxBlocks itself.
-    if (std::int64_t(lastblock) >= MaxBlocks) {
-        outf("MEMORY OVER %d\n", int(MaxBlocks));
-        endrun(1);
-    }
-    if (takepool(std::int64_t(lastblock) + 1)) return;
     // The machine refused the pool: find how many blocks it would give, so
     // the report names the first block that does not fit.
     std::int64_t fits = 0, fails = std::int64_t(lastblock) + 1;
@@ -62,11 +58,32 @@ void poolstart(std::int32_t lastblock) {
             fails = mid;
         }
     }
-    outf("MEMORY OVER %d\n", int(fits));
-    endrun(1);
+    PoolRefused = fits;
+    PoolTaken = true;
+}
+
+void poolstart(std::int32_t lastblock) {
+    LastBlock = lastblock;
+    FreeHead = NoNode;
+    if (!PoolTaken) pooltake(lastblock);
+    PoolTaken = false;
+    if (lastblock < 0) {
+        outf("MEMORY OVER %d\n", lastblock);
+        endrun(1);
+    }
+    // Beyond MaxBlocks the first block that does not fit is MaxBlocks itself.
+    if (std::int64_t(lastblock) >= MaxBlocks) {
+        outf("MEMORY OVER %d\n", int(MaxBlocks));
+        endrun(1);
+    }
+    if (Pool == nullptr) {
+        outf("MEMORY OVER %d\n", int(PoolRefused));
+        endrun(1);
+    }
 }
 
 void poolrelease() {
+    PoolTaken = false;
     std::free(Pool);
     Pool = nullptr;
     PoolSize = 0;

@@ -88,8 +88,12 @@ extern Ref ErrorAtom;     // string atom 'ERROR!!
 
 inline Node& node(Ref r) { return Pool[r]; }
 
-// Allocates the pool of lastblock+1 blocks; reports "MEMORY OVER" and ends
-// start-up when it cannot.
+// Takes the pool of lastblock+1 blocks without a word, or finds the first
+// block the machine refuses; runkestrivo calls it before the evaluation stack
+// takes its share of the address space, so the pool comes first.
+void pooltake(std::int32_t lastblock);
+// The pool for start-up (taken by pooltake, or now): reports "MEMORY OVER"
+// and ends start-up when it cannot be had.
 void poolstart(std::int32_t lastblock);
 void poolrelease();
 
