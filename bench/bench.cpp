@@ -56,6 +56,11 @@ int main() {
                      "+ " + repeat("(a) ", 50000) + ";\nexit;\n", {"-", "999", "200000"}, 5});
     cases.push_back({"list of 100,000 numbers, read and printed",
                      "cons " + repeat("1 ", 100000) + "0;\nexit;\n", {"-", "999", "200000"}, 5});
+    cases.push_back({"stuck application of f to 30 arguments",
+                     "f " + repeat("1 ", 30) + ";\nexit;\n", {"-"}, 10});
+    cases.push_back({"pair of a pair ... of one node, 30 deep",
+                     "d = lambda p (cons p p);\n" + repeat("(d ", 30) + "1" + repeat(")", 30) + ";\nexit;\n",
+                     {"-"}, 10});
     cases.push_back({"garbage statement on 1000 blocks, 10 times",
                      repeat("garbage;\n", 10) + "exit;\n", {"-", "999"}, 5});
 

@@ -27,6 +27,9 @@ static std::int32_t ParseRootCap = 0;
 // prefix, the greatest sum of a non-empty suffix.
 static std::vector<std::int32_t> Sum, MinPre, MaxSuf;
 static int Leaves = 0;  // a power of two; slots 0..Leaves-1 are covered
+// The tree never needs more leaves than this: a statement fills at most
+// TokenCapacity slots, and the next power of two above that must fit an int.
+constexpr std::int64_t MaxLeaves = std::int64_t(1) << 30;
 
 static inline int bracketvalue(int slot) {
     char c = starray[slot][0];
@@ -46,14 +49,15 @@ static inline void setleaf(int slot, int v) {
 }
 
 // Covers slots 0..count-1 of the current statement.
-static void buildtree(int count) {
-    int leaves = 1;
-    while (leaves < count) leaves *= 2;
-    Leaves = leaves;
+static void buildtree(std::int64_t count) {
+    count = std::min(count, std::int64_t(TokenCapacity));
+    std::int64_t leaves = 1;
+    while (leaves < count && leaves < MaxLeaves) leaves *= 2;
+    Leaves = int(leaves);
     Sum.assign(2 * std::size_t(leaves), 0);
     MinPre.assign(2 * std::size_t(leaves), 0);
     MaxSuf.assign(2 * std::size_t(leaves), 0);
-    for (int i = 0; i < count; i++) setleaf(i, bracketvalue(i));
+    for (int i = 0; i < std::min(count, leaves); i++) setleaf(i, bracketvalue(i));
     for (int k = leaves - 1; k >= 1; k--) combine(k);
 }
 
@@ -61,7 +65,7 @@ static void buildtree(int count) {
 static void setslot(int slot, const char* text) {
     std::strcpy(starray[slot], text);
     if (slot >= Leaves) {  // past the cover: rebuild wider
-        buildtree(std::min(std::max(2 * Leaves, slot + 1), int(TokenCapacity)));
+        buildtree(std::max(2 * std::int64_t(Leaves), std::int64_t(slot) + 1));
         return;
     }
     setleaf(slot, bracketvalue(slot));
@@ -206,6 +210,12 @@ static Ref parserange(int lo, int hi) {
 
 Ref fterm(int lo, int hi) {
     ParseRootTop = 0;
-    if (hi >= lo) buildtree(std::min(2 * (hi + 1) + 2, int(std::max(TokenCapacity, 1))));
+    // A statement and the ")" the parser may add after it must fit the tree:
+    // past half a billion tokens it counts as an overflow of the token array.
+    if (2 * (std::int64_t(hi) + 1) + 2 > MaxLeaves) {
+        outs("starray is overflow in yomikomi");
+        theend();
+    }
+    if (hi >= lo) buildtree(2 * (std::int64_t(hi) + 1) + 2);
     return parserange(lo, hi);
 }

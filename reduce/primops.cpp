@@ -22,8 +22,14 @@ static inline void setinteger(Node& n, std::uint32_t v) {
     n.left = v;
 }
 
+// Rounds v to single precision.  A finite v beyond the largest single is an
+// overflow: it becomes the infinity of its sign, as IEEE rounding has it (the
+// conversion itself is left undefined by the language for such values).
 static inline void setreal(Node& n, double v) {
-    float f = float(v);
+    constexpr double most = std::numeric_limits<float>::max();
+    float f = v > most   ? std::numeric_limits<float>::infinity()
+              : v < -most ? -std::numeric_limits<float>::infinity()
+                          : float(v);
     n.kind = REAL;
     std::memcpy(&n.left, &f, sizeof f);
 }
