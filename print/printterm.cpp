@@ -7,22 +7,12 @@
 #include "driver/driver.h"
 #include "reader/reader.h"
 
-#include <cstdlib>
 
-static Ref* Reached = nullptr;  // nodes the pre-pass set to mark 0
-static std::size_t ReachedTop = 0;
-static int ItemCount = 0;       // items printed in this print
+static NodeList Reached;  // nodes the pre-pass set to mark 0
+static int ItemCount = 0; // items printed in this print
 
-bool printstart(std::size_t poolnodes) {
-    Reached = static_cast<Ref*>(std::malloc(poolnodes * sizeof(Ref)));
-    ReachedTop = 0;
-    return Reached != nullptr;
-}
-
-void printrelease() {
-    std::free(Reached);
-    Reached = nullptr;
-}
+bool printstart(std::size_t poolnodes) { return liststart(Reached, poolnodes); }
+void printrelease() { listrelease(Reached); }
 
 // Pre-pass: mark 0 = reached, shared 0 = reached twice.  Recurses on left,
 // loops on right, so lists and chains cost no depth.
@@ -35,7 +25,7 @@ static void markshared(Ref r) {
             return;
         }
         n.mark = 0;
-        Reached[ReachedTop++] = r;
+        Reached.items[Reached.top++] = r;
         markshared(n.left);
         r = n.right;
     }
@@ -115,14 +105,14 @@ static void printnode(Ref r, bool paren) {
 }
 
 void printterm(Ref term, bool paren) {
-    ReachedTop = 0;
+    Reached.top = 0;
     markshared(term);
     ItemCount = 0;
     printnode(term, paren);
-    for (std::size_t i = 0; i < ReachedTop; i++) {
-        Node& n = node(Reached[i]);
+    for (std::size_t i = 0; i < Reached.top; i++) {
+        Node& n = node(Reached.items[i]);
         n.mark = 1;
         n.shared = 1;
     }
-    ReachedTop = 0;
+    Reached.top = 0;
 }

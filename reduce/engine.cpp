@@ -7,7 +7,6 @@
 #include "driver/driver.h"
 #include "print/print.h"
 
-#include <cstdlib>
 
 // Nodes already brought to their final form in this statement.
 //
@@ -22,36 +21,27 @@
 // Such a node is marked with shared = 2 (non-zero, so the printer sees a
 // node reached once) and listed; the marks are cleared when the statement
 // ends, since a later definition of a name inside can unstick the node.
-static Ref* Finished = nullptr;
-static std::size_t FinishedTop = 0;
+static NodeList Finished;
 
-bool reducestart(std::size_t poolnodes) {
-    Finished = static_cast<Ref*>(std::malloc(poolnodes * sizeof(Ref)));
-    FinishedTop = 0;
-    return Finished != nullptr;
-}
-
-void reducerelease() {
-    std::free(Finished);
-    Finished = nullptr;
-}
+bool reducestart(std::size_t poolnodes) { return liststart(Finished, poolnodes); }
+void reducerelease() { listrelease(Finished); }
 
 void forgetfinished() {
-    for (std::size_t i = 0; i < FinishedTop; i++) {
-        Node& x = node(Finished[i]);
+    for (std::size_t i = 0; i < Finished.top; i++) {
+        Node& x = node(Finished.items[i]);
         if (x.shared == 2) x.shared = 1;  // a node since freed and reused is left alone
     }
-    FinishedTop = 0;
+    Finished.top = 0;
 }
 
 void finish(Ref n) {
-    if (FinishedTop == PoolSize) {  // only nodes freed and reused repeat in the list
+    if (Finished.top == PoolSize) {  // only nodes freed and reused repeat in the list
         for (Ref r = 0; r < PoolSize; r++)
             if (Pool[r].shared == 2) Pool[r].shared = 1;
-        FinishedTop = 0;
+        Finished.top = 0;
     }
     node(n).shared = 2;
-    Finished[FinishedTop++] = n;
+    Finished.items[Finished.top++] = n;
 }
 
 Ref definitionterm(Ref d) {

@@ -22,6 +22,18 @@ Ref TrueNode = NoNode;
 Ref FalseNode = NoNode;
 Ref ErrorAtom = NoNode;
 
+bool liststart(NodeList& list, std::size_t poolnodes) {
+    list.items = static_cast<Ref*>(std::malloc(poolnodes * sizeof(Ref)));
+    list.top = 0;
+    return list.items != nullptr;
+}
+
+void listrelease(NodeList& list) {
+    std::free(list.items);
+    list.items = nullptr;
+    list.top = 0;
+}
+
 // Takes the pool of the given number of blocks and the two per-node lists
 // that go with it (the printer's and the reducer's), all or nothing.
 static bool takepool(std::int64_t blocks) {

@@ -29,6 +29,7 @@
 // node a stable number that the printer uses as its sharing label.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 using Ref = std::uint32_t;
@@ -68,6 +69,16 @@ constexpr std::int64_t MaxBlocks = 262144;
 constexpr int MarkStackSize = 12000;  // the collector's path stack
 
 // ---- the pool (pool.cpp) ------------------------------------------------
+// A list of node references with room for one entry per node of the pool,
+// taken and released with the pool: the printer's list of the nodes a print
+// reached, the reducer's list of the nodes it finished.
+struct NodeList {
+    Ref* items = nullptr;
+    std::size_t top = 0;  // entries in use
+};
+bool liststart(NodeList& list, std::size_t poolnodes);
+void listrelease(NodeList& list);
+
 extern Node* Pool;            // blocks 0..LastBlock, block b at positions b*1001..
 extern std::int32_t LastBlock;  // highest block number; LastBlock+1 blocks
 extern Ref PoolSize;          // (LastBlock+1) * 1001
