@@ -7,7 +7,6 @@
 #include "driver/driver.h"
 #include "print/print.h"
 
-
 // Nodes already brought to their final form in this statement.
 //
 // A stuck application normalizes its parts, a stuck operator reduces its
@@ -106,10 +105,9 @@ Ref reduce(Ref n) {
                 applyclosure(n);
                 continue;
             }
-            // No function: the application is normal once its parts are.  A
-            // function part that reduce has just left stuck is normal already;
-            // only a pair still has parts to normalize.
-            if (fk == CONS) x.left = normalize(x.left);
+            // No function: the application is normal once its parts are (a
+            // function part reduce has just left stuck is finished already).
+            x.left = normalize(x.left);
             x.right = normalize(x.right);
             finish(n);
             return n;
