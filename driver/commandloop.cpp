@@ -42,8 +42,22 @@ Ref evalexpr(int n) {
     t = normalize(t);
     forgetfinished();
     printline(t);
-    outf("newnodes = %d\n", newnodescount());
+    printnewnodes();
     return t;
+}
+
+void printnewnodes() { outf("newnodes = %d\n", newnodescount()); }
+
+[[noreturn]] void endstatement(Stop why) {
+    if (why == Stop::Exhausted && insatu && CurrentRoot != NoNode) {
+        try {
+            DepthPhase = "printterm";
+            printline(CurrentRoot);
+        } catch (const StatementStop&) {  // too deep to print: its own report is out
+        }
+    }
+    if (why != Stop::Reading) printnewnodes();
+    theend();
 }
 
 static inline bool is(const char* token, const char* word) { return std::strcmp(token, word) == 0; }
@@ -58,44 +72,56 @@ void maketermconstants() {
     LastResult = NoNode;
 }
 
-[[noreturn]] void commandloop() {
-    maketermconstants();
+// One statement: tokenize it, then dispatch.
+static void statement() {
+    DepthPhase = "fterm";
+    int n = yomikomi(0);
+    if (n < 0) return;  // an empty statement
+    const char* word = starray[0];
+    if (is(word, "macro")) {
+        defmacro(n);
+    } else if (is(word, "exit")) {
+        theend();
+    } else if (is(word, "new")) {
+        cutatoms();
+    } else if (is(word, "space")) {
+        outs(" ");
+    } else if (is(word, "write")) {
+        if (n >= 1) outs(starray[1]);
+    } else if (is(word, "writeln")) {
+        if (n >= 1) outs(starray[1]);
+        outs("\n");
+    } else if (is(word, "normal")) {
+        DepthPhase = "expand";
+        if (LastResult != NoNode) LastResult = expand(LastResult);
+    } else if (is(word, "garbage")) {
+        CurrentRoot = NoNode;
+        cutatoms();
+        LastResult = NoNode;
+        collect(NoNode, NoNode);
+    } else if (is(word, "insatu")) {
+        insatu = true;
+    } else if (is(word, "noinsatu")) {
+        insatu = false;
+    } else if (n >= 1 && is(starray[1], "=")) {
+        Ref d = defname(n);
+        if (d != NoNode) LastResult = d;
+    } else {
+        LastResult = evalexpr(n);
+    }
+}
 
+[[noreturn]] void commandloop() {
+    try {
+        maketermconstants();
+    } catch (const StatementStop& stop) {
+        endstatement(stop.why);
+    }
     for (;;) {
-        DepthPhase = "fterm";
-        int n = yomikomi(0);
-        if (n < 0) continue;  // an empty statement
-        const char* word = starray[0];
-        if (is(word, "macro")) {
-            defmacro(n);
-        } else if (is(word, "exit")) {
-            theend();
-        } else if (is(word, "new")) {
-            cutatoms();
-        } else if (is(word, "space")) {
-            outs(" ");
-        } else if (is(word, "write")) {
-            if (n >= 1) outs(starray[1]);
-        } else if (is(word, "writeln")) {
-            if (n >= 1) outs(starray[1]);
-            outs("\n");
-        } else if (is(word, "normal")) {
-            DepthPhase = "expand";
-            if (LastResult != NoNode) LastResult = expand(LastResult);
-        } else if (is(word, "garbage")) {
-            CurrentRoot = NoNode;
-            cutatoms();
-            LastResult = NoNode;
-            collect(NoNode, NoNode);
-        } else if (is(word, "insatu")) {
-            insatu = true;
-        } else if (is(word, "noinsatu")) {
-            insatu = false;
-        } else if (n >= 1 && is(starray[1], "=")) {
-            Ref d = defname(n);
-            if (d != NoNode) LastResult = d;
-        } else {
-            LastResult = evalexpr(n);
+        try {
+            statement();
+        } catch (const StatementStop& stop) {
+            endstatement(stop.why);
         }
 #ifdef KESTRIVO_STRESS_GC
         const char* fault = poolcheck();

@@ -1,11 +1,8 @@
-// Definitions and macros, the two statements that extend the language for
-// the rest of the run.
+// Definitions, the statement that extends the language for the rest of the
+// run.
 #include "driver/driver.h"
 
 #include "reader/reader.h"
-
-#include <cstring>
-#include <string>
 
 // A definition turns the name's own atom into a DefinitionNode, so every
 // mention of the name, earlier ones included, now stands for the body.
@@ -58,26 +55,4 @@ void forgetstartupdefinitions() {
         node(fresh).right = std::uint32_t(i);
         AtomNode[i] = fresh;
     }
-}
-
-void defmacro(int n) {
-    if (n < 1) return;  // "macro" with no name
-    const char* name = starray[1];
-    if (MacroTop + 1 >= MacroRows) {
-        outf("macro table is full: %s\n", name);
-        return;
-    }
-    std::string body;
-    for (int i = 2; i <= n; i++) {
-        body += starray[i];
-        body += ' ';
-    }
-    body += ';';
-    if (body.size() >= std::size_t(MacroBody)) {
-        outf("macro body is too long: %s\n", name);
-        return;
-    }
-    MacroTop++;
-    std::strcpy(MacroTable[MacroTop].name, name);
-    std::strcpy(MacroTable[MacroTop].body, body.c_str());
 }

@@ -1,92 +1,49 @@
-// Start-up and the end of a run.  runkestrivo reads the command line, starts
-// the interpreter on a thread of its own whose stack is sized from the pool
-// (deep terms recurse deeply, and the depth guard needs a stack it can
-// measure), and returns the exit status once the run has ended.
+// Start-up and the frame of a run.  runkestrivo reads the command line, takes
+// the pool, starts the interpreter on a thread of its own whose stack is
+// sized from the pool (deep terms recurse deeply, and the depth guard needs a
+// stack it can measure), and returns the exit status once the run has ended.
 #include "driver/driver.h"
 
 #include "reader/reader.h"
-#include "store/store.h"
+#include "reduce/reduce.h"
 
-#include <climits>
-#include <cstdarg>
-#include <cstdlib>
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <pthread.h>
+#include <sys/stat.h>
 
-std::FILE* InputStream = nullptr;
-std::FILE* Output = stdout;
-std::string LineBuffer;
 Ref CurrentRoot = NoNode;
 Ref LastResult = NoNode;
 bool insatu = false;
-char* StackLimit = nullptr;
-const char* DepthPhase = "fterm";
 
-void outf(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(Output, format, args);
-    va_end(args);
-}
-
-[[noreturn]] void endrun(int status) {
-    std::fflush(Output);
-    throw RunEnd{status};
-}
-
-[[noreturn]] void theend() {
-    outs("THE END...................\n");
-    endrun(0);
-}
-
-[[noreturn]] void depthover() {
-    outf("depth is overflow in %s\n", DepthPhase);
-    outf("newnodes = %d\n", newnodescount());
-    theend();
-}
-
-#ifdef KESTRIVO_FUZZ
-std::uint64_t FuzzSteps = 0;
-void fuzzstep() {
-    if (++FuzzSteps > FuzzStepBudget) endrun(0);
-}
-#endif
-
-// The command line's numbers, read as atoi reads them (leading blanks, a
-// sign, digits up to the first other character, none giving 0), but
-// saturating instead of overflowing.
-static std::int32_t readcount(const char* text) {
-    while (*text == ' ' || (*text >= '\t' && *text <= '\r')) text++;
-    bool negative = *text == '-';
-    if (*text == '-' || *text == '+') text++;
-    std::int64_t v = 0;
-    for (; *text >= '0' && *text <= '9'; text++) {
-        v = v * 10 + (*text - '0');
-        if (v > std::int64_t(INT_MAX) + 1) v = std::int64_t(INT_MAX) + 1;
-    }
-    if (negative) v = -v;
-    if (v > INT_MAX) v = INT_MAX;
-    return std::int32_t(v);
-}
-
+// What the run's thread needs and gives back.
 struct Run {
-    int argc;
-    const char* const* argv;
-    std::FILE* input;
-    std::size_t stackbytes;
-    bool opened;  // InputStream is a file this run opened
+    std::FILE* input;         // replaces the program text, when not null
+    std::int64_t poolreport;  // what pooltake returned
+    std::size_t stackbytes;   // the thread's stack
     int status;
 };
 
+// Every level of recursion (reduce, normalize, expand, the printer, the
+// parser) works on a node of the pool or a slot of the token array, and a
+// level takes well under this much stack even in a sanitizer build, so depth
+// alone never stops a run whose nodes fit.
+constexpr std::size_t StackPerItem = 512;
+// The frames above the recursion: start-up, the statement cycle, the C
+// library's own needs.
+constexpr std::size_t StackBase = std::size_t(64) << 20;
+// No machine is asked for more; the stack is address space, touched only as
+// the recursion goes.
+constexpr std::size_t StackMost = std::size_t(16) << 30;
+// Below this no run is worth starting: the machine is refused by halving
+// down to it, then "cannot start the interpreter thread".
+constexpr std::size_t StackLeast = std::size_t(32) << 20;
 // Headroom below the depth guard's limit for the frames between two checks
 // and for the report itself.
 constexpr std::size_t StackMargin = std::size_t(8) << 20;
 
-// Start-up, in the order the user sees its lines: the banner, the program
-// text, the pool, the node size, the token array, the free list, the number
-// constants; then the statement cycle.
 void resetstate() {
-    InputStream = stdin;
     CurrentRoot = LastResult = NoNode;
     nil = RealZeroNode = TrueNode = FalseNode = ErrorAtom = NoNode;
     AtomTop = StartupAtomTop = -1;
@@ -95,31 +52,76 @@ void resetstate() {
     freenodes = 0;
     insatu = false;
     MacroTop = -1;
+    EchoInput = true;
     DepthPhase = "fterm";
 #ifdef KESTRIVO_FUZZ
     FuzzSteps = 0;
 #endif
 }
 
+// The collector's roots, in marking order, one line each.
+void listroots() {
+    clearroots();
+    addroot(&TrueNode);
+    addroot(&FalseNode);
+    addroot(&nil);
+    addroot(&RealZeroNode);
+    addroot(&ErrorAtom);
+    addroot(&CurrentRoot);                  // the expression statement's graph
+    addroots(AtomNode, &AtomTop, 1);        // names and definitions
+    addroot(&LastResult);                   // what "normal" will expand
+    addroots(ParseRoots, &ParseRootTop, 0); // terms the parser holds
+}
+
+// Opens a file of the program text, or reports why it cannot be read:
+// "File not open" on the transcript, the name and the reason on standard
+// error, and the end of start-up.
+static std::FILE* openprogram(const char* name) {
+    std::FILE* f = std::fopen(name, "r");
+    int why = errno;
+    struct stat st;
+    if (f != nullptr && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::fclose(f);
+        f = nullptr;
+        why = EISDIR;
+    }
+    if (f == nullptr) {
+        outs("File not open\n");
+        diagf("cannot open '%s': %s", name, std::strerror(why));
+        endrun(1);
+    }
+    return f;
+}
+
+// The texts to read, in order: the files to load, the program, and with -i
+// the terminal after a program file.
+static void listinputs(const Run& run) {
+    for (int i = 0; i < Options.loadcount; i++) inputadd(openprogram(Options.loads[i]), true);
+    bool fromstdin = Options.file == nullptr || std::strcmp(Options.file, "-") == 0;
+    if (run.input != nullptr)
+        inputadd(run.input, false);
+    else if (fromstdin)
+        inputadd(stdin, false);
+    else
+        inputadd(openprogram(Options.file), true);
+    if (Options.interactive && (run.input != nullptr || !fromstdin)) inputadd(stdin, false);
+}
+
+// Start-up, in the order the user sees its lines: the banner, the program
+// text, the pool, the node size, the token array, the free list, the number
+// constants; then the statement cycle.
 [[noreturn]] static void startup(Run& run) {
     resetstate();
-
     outs("THIS IS KESTRIVO ************************* \n");
-    if (run.input != nullptr) {
-        InputStream = run.input;
-    } else if (run.argc > 1) {
-        InputStream = std::fopen(run.argv[1], "r");
-        if (InputStream == nullptr) {
-            outs("File not open\n");
-            endrun(1);
-        }
-        run.opened = true;
+    listinputs(run);
+    if (run.poolreport != PoolTaken) {
+        outf("MEMORY OVER %lld\n", static_cast<long long>(run.poolreport));
+        endrun(1);
     }
-    std::int32_t lastblock = run.argc > 2 ? readcount(run.argv[2]) : 5;
-    std::int32_t tokens = run.argc > 3 ? readcount(run.argv[3]) : 1000;
-    poolstart(lastblock);
+    poolstart();
     outf("SIZE OF node = %d *** PLEASE WAIT A MOMENT.\n", int(sizeof(Node)));
-    readerstart(tokens);
+    readerstart(Options.tokens);
+    listroots();
     freenodes = sweep(true);
     outf("FreeNodes = %u\n", freenodes);
     makenumberconstants();
@@ -140,29 +142,32 @@ static void* runthread(void* arg) {
     char base;
     StackLimit = &base - (run.stackbytes - StackMargin);
     try {
-        startup(run);
+        try {
+            startup(run);
+        } catch (const StatementStop& stop) {  // a stop outside any statement
+            endstatement(stop.why);
+        }
     } catch (const RunEnd& end) {
         run.status = end.status;
     }
     return nullptr;
 }
 
-int runkestrivo(int argc, const char* const* argv, std::FILE* input, std::FILE* output) {
+int runkestrivo(int argc, const char* const* argv, std::FILE* input, std::FILE* output,
+                std::FILE* errors) {
     Output = output != nullptr ? output : stdout;
-    Run run{argc, argv, input, 0, false, 0};
+    Diagnostics = errors != nullptr ? errors : stderr;
+    int status = readcommandline(argc, argv, Options);
+    if (status >= 0) {
+        std::fflush(Output);
+        return status;
+    }
+    Run run{input, PoolTaken, 0, 0};
     // The pool first: the evaluation stack below is sized from it.
-    std::int32_t lastblock = argc > 2 ? readcount(argv[2]) : 5;
-    std::int64_t tokens = argc > 3 ? readcount(argv[3]) : 1000;
-    pooltake(lastblock);
-    // Every level of recursion (reduce, normalize, expand, the printer, the
-    // parser) works on a node of the pool or a slot of the token array, and a
-    // level takes well under 512 bytes of stack even in a sanitizer build, so
-    // this much stack lets depth alone never stop a run whose nodes fit.  It
-    // is address space only, touched as the recursion goes; where the machine
-    // refuses it, less is taken.
-    if (tokens < 0) tokens = 0;
-    std::size_t stack = (std::size_t(64) << 20) + (std::size_t(PoolSize) + std::size_t(tokens)) * 512;
-    stack = std::min(stack, std::size_t(16) << 30);
+    run.poolreport = pooltake(Options.lastblock);
+    std::size_t tokens = std::size_t(std::max(Options.tokens, std::int32_t(0)));
+    std::size_t stack = StackBase + (std::size_t(PoolSize) + tokens) * StackPerItem;
+    stack = std::min(stack, StackMost);
 
     pthread_attr_t attr;
     pthread_attr_init(&attr);
@@ -172,8 +177,8 @@ int runkestrivo(int argc, const char* const* argv, std::FILE* input, std::FILE* 
         if (pthread_attr_setstacksize(&attr, stack) == 0 &&
             pthread_create(&thread, &attr, runthread, &run) == 0)
             break;
-        if (stack <= (std::size_t(32) << 20)) {  // no thread at all: report and stop
-            std::fputs("cannot start the interpreter thread\n", Output);
+        if (stack <= StackLeast) {  // no thread at all: report and stop
+            outs("cannot start the interpreter thread\n");
             std::fflush(Output);
             pthread_attr_destroy(&attr);
             poolrelease();
@@ -184,8 +189,7 @@ int runkestrivo(int argc, const char* const* argv, std::FILE* input, std::FILE* 
     pthread_attr_destroy(&attr);
     pthread_join(thread, nullptr);
 
-    if (run.opened) std::fclose(InputStream);
-    InputStream = nullptr;
+    inputrelease();
     poolrelease();
     readerrelease();
     std::fflush(Output);

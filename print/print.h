@@ -10,15 +10,9 @@
 // Every node the pre-pass reached is back at rest when printterm returns.
 #pragma once
 
-#include <cstddef>
-
 #include "store/store.h"
 
 constexpr int PrintItemLimit = 2000;
 
 // Prints term; paren says whether the outermost node is parenthesised.
 void printterm(Ref term, bool paren);
-
-// The list of nodes a print's pre-pass reached, one entry per pool node.
-bool printstart(std::size_t poolnodes);
-void printrelease();

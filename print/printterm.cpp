@@ -4,15 +4,10 @@
 // back to rest, whether or not the print pass got to the node.
 #include "print/print.h"
 
-#include "driver/driver.h"
 #include "reader/reader.h"
 
-
-static NodeList Reached;  // nodes the pre-pass set to mark 0
+static NodeList& Reached = PoolLists[ReachedList];  // nodes the pre-pass set to mark 0
 static int ItemCount = 0; // items printed in this print
-
-bool printstart(std::size_t poolnodes) { return liststart(Reached, poolnodes); }
-void printrelease() { listrelease(Reached); }
 
 // Pre-pass: mark 0 = reached, shared 0 = reached twice.  Recurses on left,
 // loops on right, so lists and chains cost no depth.
@@ -37,14 +32,9 @@ static void printatom(Ref r) {
     case INTEGER:
         outf("%d ", std::int32_t(n.left));
         break;
-    case REAL: {
-        float f;
-        std::uint32_t bits = n.left;
-        static_assert(sizeof f == sizeof bits);
-        __builtin_memcpy(&f, &bits, sizeof f);
-        outf("%g ", double(f));
+    case REAL:
+        outf("%g ", double(realvalue(n.left)));
         break;
-    }
     default:  // definition, identifier, string: the name in the atom table
         outs(AtomName[n.right]);
         outs(" ");

@@ -2,8 +2,6 @@
 // nodes, or interned atoms, so every mention of a name is one node.
 #include "reader/reader.h"
 
-#include "driver/driver.h"
-
 #include <cstring>
 
 char AtomName[AtomCapacity][NameSlot];
@@ -63,7 +61,7 @@ Ref fatom(const char* text) {
             n.left = std::uint32_t(integer);
         } else {
             n.kind = REAL;
-            std::memcpy(&n.left, &real, sizeof real);
+            n.left = realbits(real);
         }
         return r;
     }
@@ -71,7 +69,7 @@ Ref fatom(const char* text) {
         if (std::strcmp(AtomName[i], text) == 0) return AtomNode[i];
     if (AtomTop + 1 >= AtomCapacity) {
         outs(" atoms is overflow in fatom");
-        theend();
+        stopstatement(Stop::Reading);
     }
     // The node is taken before the entry exists: a collection inside takenode
     // marks entries 0..AtomTop, and this one holds nothing yet.

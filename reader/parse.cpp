@@ -11,25 +11,58 @@
 // elements parses in n log n, not n squared.
 #include "reader/reader.h"
 
-#include "driver/driver.h"
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 Ref* ParseRoots = nullptr;
 std::int32_t ParseRootTop = 0;
-static std::int32_t ParseRootCap = 0;
+static std::int32_t ParseRootCap = 0;  // entries ParseRoots holds
 
 // ---- bracket tree --------------------------------------------------------
 // Per tree node: the sum of its slots' values, the least sum of a non-empty
-// prefix, the greatest sum of a non-empty suffix.
-static std::vector<std::int32_t> Sum, MinPre, MaxSuf;
+// prefix, the greatest sum of a non-empty suffix.  The arrays are taken at
+// start-up for the widest tree the token array can need; a statement uses
+// the first 2 * Leaves entries of each.
+static std::int32_t* Sum = nullptr;
+static std::int32_t* MinPre = nullptr;
+static std::int32_t* MaxSuf = nullptr;
 static int Leaves = 0;  // a power of two; slots 0..Leaves-1 are covered
 // The tree never needs more leaves than this: a statement fills at most
 // TokenCapacity slots, and the next power of two above that must fit an int.
 constexpr std::int64_t MaxLeaves = std::int64_t(1) << 30;
+
+// The leaves a tree over count slots takes: the next power of two, at least 1.
+static std::int64_t leavesfor(std::int64_t count) {
+    std::int64_t leaves = 1;
+    while (leaves < count && leaves < MaxLeaves) leaves *= 2;
+    return leaves;
+}
+
+bool parserstart(std::int32_t tokencapacity) {
+    // Every level of the parser that holds a partial term starts its range
+    // at least one slot further on, so the token array bounds the depth.
+    ParseRootCap = tokencapacity + 2;
+    ParseRootTop = 0;
+    std::size_t entries = 2 * std::size_t(leavesfor(tokencapacity));
+    ParseRoots = static_cast<Ref*>(std::malloc(std::size_t(ParseRootCap) * sizeof(Ref)));
+    Sum = static_cast<std::int32_t*>(std::malloc(entries * sizeof(std::int32_t)));
+    MinPre = static_cast<std::int32_t*>(std::malloc(entries * sizeof(std::int32_t)));
+    MaxSuf = static_cast<std::int32_t*>(std::malloc(entries * sizeof(std::int32_t)));
+    Leaves = 0;
+    return ParseRoots != nullptr && Sum != nullptr && MinPre != nullptr && MaxSuf != nullptr;
+}
+
+void parserrelease() {
+    std::free(ParseRoots);
+    std::free(Sum);
+    std::free(MinPre);
+    std::free(MaxSuf);
+    ParseRoots = nullptr;
+    Sum = MinPre = MaxSuf = nullptr;
+    ParseRootCap = ParseRootTop = 0;
+    Leaves = 0;
+}
 
 static inline int bracketvalue(int slot) {
     char c = starray[slot][0];
@@ -51,12 +84,12 @@ static inline void setleaf(int slot, int v) {
 // Covers slots 0..count-1 of the current statement.
 static void buildtree(std::int64_t count) {
     count = std::min(count, std::int64_t(TokenCapacity));
-    std::int64_t leaves = 1;
-    while (leaves < count && leaves < MaxLeaves) leaves *= 2;
+    std::int64_t leaves = leavesfor(count);
     Leaves = int(leaves);
-    Sum.assign(2 * std::size_t(leaves), 0);
-    MinPre.assign(2 * std::size_t(leaves), 0);
-    MaxSuf.assign(2 * std::size_t(leaves), 0);
+    std::size_t bytes = 2 * std::size_t(leaves) * sizeof(std::int32_t);
+    std::memset(Sum, 0, bytes);
+    std::memset(MinPre, 0, bytes);
+    std::memset(MaxSuf, 0, bytes);
     for (int i = 0; i < std::min(count, leaves); i++) setleaf(i, bracketvalue(i));
     for (int k = leaves - 1; k >= 1; k--) combine(k);
 }
@@ -142,22 +175,13 @@ static int opindex(const char* text) {
 static void closeparen(int lo, int& hi) {
     int b = rangesum(lo, hi);
     if (b <= 0) return;
-    if (std::int64_t(hi) + b >= TokenCapacity) {
-        outs("starray is overflow in yomikomi");
-        theend();
-    }
+    if (std::int64_t(hi) + b >= TokenCapacity) slotoverflow();
     for (int i = 1; i <= b; i++) setslot(hi + i, ")");
     hi += b;
 }
 
 static void pushroot(Ref r) {
-    if (ParseRootTop == ParseRootCap) {
-        std::int32_t cap = ParseRootCap ? 2 * ParseRootCap : 64;
-        Ref* grown = static_cast<Ref*>(std::realloc(ParseRoots, std::size_t(cap) * sizeof(Ref)));
-        if (grown == nullptr) depthover();
-        ParseRoots = grown;
-        ParseRootCap = cap;
-    }
+    if (ParseRootTop == ParseRootCap) std::abort();  // deeper than the token array allows
     ParseRoots[ParseRootTop++] = r;
 }
 
@@ -212,10 +236,7 @@ Ref fterm(int lo, int hi) {
     ParseRootTop = 0;
     // A statement and the ")" the parser may add after it must fit the tree:
     // past half a billion tokens it counts as an overflow of the token array.
-    if (2 * (std::int64_t(hi) + 1) + 2 > MaxLeaves) {
-        outs("starray is overflow in yomikomi");
-        theend();
-    }
+    if (2 * (std::int64_t(hi) + 1) + 2 > MaxLeaves) slotoverflow();
     if (hi >= lo) buildtree(2 * (std::int64_t(hi) + 1) + 2);
     return parserange(lo, hi);
 }

@@ -7,19 +7,23 @@
 // of an operand it has parsed.
 //
 // Bounds and what happens when each is reached:
-//   TokenCapacity slots   "starray is overflow in yomikomi", the end, status 0
-//                         (also when the parser would close parentheses past
-//                         the last slot)
-//   8 characters a word   "word is too long in yomikomi: W", the end, status 0
-//   100 atoms             " atoms is overflow in fatom", the end, status 0
+//   TokenCapacity slots   "starray is overflow in yomikomi", the statement
+//                         stops (also when the parser would close
+//                         parentheses past the last slot)
+//   8 characters a word   "word is too long in yomikomi: W", the statement stops
+//   100 atoms             " atoms is overflow in fatom", the statement stops
 //   6 macros, 127-character bodies
 //                         the macro statement is refused with a message
 //   6 levels of macro expansion
 //                         a deeper expansion can only be a macro reaching its
-//                         own name: "macro is overflow in yomikomi: M", the end
+//                         own name: "macro is overflow in yomikomi: M", the
+//                         statement stops
+// A stopped statement ends the run (Stop::Reading, see run/run.h).
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 #include "store/store.h"
 
@@ -43,9 +47,48 @@ struct MacroRow {
 extern MacroRow MacroTable[MacroRows];
 extern std::int32_t MacroTop;  // last used row, -1 when empty
 
-// Allocates starray; reports "MEMORY OVER nn" and ends start-up when it cannot.
+// ---- input (tokenize.cpp) -------------------------------------------------
+// The texts the program is read from, in turn: the files given to load, then
+// the program itself, then, when asked, the terminal.  The end of the last
+// one ends the run as the exit statement does.
+constexpr int InputCapacity = 34;  // 32 files to load, the program, the terminal
+struct InputSource {
+    std::FILE* stream;
+    bool close;  // a file the driver opened, closed when it is used up
+};
+extern InputSource Inputs[InputCapacity];
+extern int InputCount;     // sources listed
+extern int InputAt;        // the source being read
+extern std::FILE* InputStream;  // Inputs[InputAt].stream, or null before the first read
+extern bool EchoInput;     // echo every line read into the transcript
+// The current input line, without its line feed; its unread rest starts at
+// an offset the tokenizer keeps.
+extern std::string LineBuffer;
+extern std::int64_t LineNumber;  // lines read so far from the current source
+
+// Adds a source after those listed; false when the list is full.
+bool inputadd(std::FILE* stream, bool close);
+// Closes the sources the driver opened and empties the list.
+void inputrelease();
+
+// Allocates starray and the parser's tables for it; reports "MEMORY OVER nn"
+// and ends start-up when they cannot be had.
 void readerstart(std::int32_t tokencapacity);
 void readerrelease();
+// The parser's root stack and bracket tree, sized from the token capacity
+// (parse.cpp); false when they cannot be had.
+bool parserstart(std::int32_t tokencapacity);
+void parserrelease();
+
+// "starray is overflow in yomikomi", then the statement stops.
+[[noreturn]] void slotoverflow();
+
+// ---- macros (macros.cpp) ---------------------------------------------------
+// The macro statement "macro NAME BODY...;" in slots 0..n: the body's tokens,
+// each followed by a blank, then ";", go in the next row of the MacroTable.
+void defmacro(int n);
+// The row whose name is word, or -1.
+int macrofind(const char* word);
 
 // Tokenizes the next statement of LineBuffer (reading and echoing input lines
 // as needed) into starray from slot start; removes its text through the ";".

@@ -4,8 +4,6 @@
 // and splicing in macro bodies wherever a word names a macro.
 #include "reader/reader.h"
 
-#include "driver/driver.h"
-
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -13,8 +11,13 @@
 
 std::int32_t TokenCapacity = 1000;
 char (*starray)[NameSlot] = nullptr;
-MacroRow MacroTable[MacroRows];
-std::int32_t MacroTop = -1;
+InputSource Inputs[InputCapacity];
+int InputCount = 0;
+int InputAt = 0;
+std::FILE* InputStream = nullptr;
+bool EchoInput = true;
+std::string LineBuffer;
+std::int64_t LineNumber = 0;
 
 // The unread text of the current line starts at LineStart: cutting a
 // statement off moves the start instead of moving the rest of the line, so a
@@ -22,12 +25,35 @@ std::int32_t MacroTop = -1;
 static long LineStart = 0;
 static bool InputIsTerminal = false;
 
+bool inputadd(std::FILE* stream, bool close) {
+    if (InputCount == InputCapacity) return false;
+    Inputs[InputCount++] = InputSource{stream, close};
+    return true;
+}
+
+void inputrelease() {
+    for (int i = 0; i < InputCount; i++)
+        if (Inputs[i].close && Inputs[i].stream != nullptr) std::fclose(Inputs[i].stream);
+    InputCount = InputAt = 0;
+    InputStream = nullptr;
+}
+
+// Makes source i the one being read.
+static void inputselect(int i) {
+    InputAt = i;
+    InputStream = Inputs[i].stream;
+    InputIsTerminal = isatty(fileno(InputStream));
+    LineNumber = 0;
+}
+
 void readerstart(std::int32_t tokencapacity) {
     TokenCapacity = tokencapacity;
     starray = nullptr;
-    if (tokencapacity >= 0)
+    if (tokencapacity >= 0) {
         starray = static_cast<char(*)[NameSlot]>(
             std::calloc(std::size_t(tokencapacity) + 1, NameSlot));
+        if (starray != nullptr && !parserstart(tokencapacity)) readerrelease();
+    }
     if (starray == nullptr) {
         outf("MEMORY OVER nn%d\n", tokencapacity);
         endrun(1);
@@ -35,29 +61,37 @@ void readerstart(std::int32_t tokencapacity) {
     MacroTop = -1;
     LineBuffer.clear();
     LineStart = 0;
-    InputIsTerminal = isatty(fileno(InputStream));
+    if (InputCount > 0) inputselect(0);
 }
 
 void readerrelease() {
     std::free(starray);
     starray = nullptr;
+    parserrelease();
 }
 
 // Reads the next line of the program text into LineBuffer, without its line
-// feed, and echoes it.  At the end of the text the run ends as the exit
-// statement ends it; an unfinished statement is dropped.
+// feed, and echoes it.  A source used up gives way to the next; at the end of
+// the last the run ends as the exit statement ends it, and an unfinished
+// statement is dropped.
 static void lineread() {
     if (InputIsTerminal) std::fflush(Output);
     LineBuffer.clear();
     LineStart = 0;
     int c;
     bool any = false;
-    while ((c = getc_unlocked(InputStream)) != EOF) {
-        any = true;
-        if (c == '\n') break;
-        LineBuffer.push_back(char(c));
+    for (;;) {
+        while ((c = getc_unlocked(InputStream)) != EOF) {
+            any = true;
+            if (c == '\n') break;
+            LineBuffer.push_back(char(c));
+        }
+        if (any || InputAt + 1 >= InputCount) break;
+        inputselect(InputAt + 1);
     }
     if (!any) theend();
+    LineNumber++;
+    if (!EchoInput) return;
     std::fwrite(LineBuffer.data(), 1, LineBuffer.size(), Output);
     std::fputc('\n', Output);
 }
@@ -93,13 +127,13 @@ static inline bool isterminator(char c) {
            c == '-' || c == ';';
 }
 
-[[noreturn]] static void slotoverflow() {
+[[noreturn]] void slotoverflow() {
     outs("starray is overflow in yomikomi");
-    theend();
+    stopstatement(Stop::Reading);
 }
 
 // A word longer than a slot: read the rest of it so the report names it
-// whole, then end the run.
+// whole, then stop the statement.
 [[noreturn]] static void wordoverflow(const Text& t, long p, const char* start) {
     std::string word(start);
     for (char c = charat(t, p); !isterminator(c); c = charat(t, p)) {
@@ -109,7 +143,7 @@ static inline bool isterminator(char c) {
     outs("word is too long in yomikomi: ");
     std::fwrite(word.data(), 1, word.size(), Output);
     outs("\n");
-    theend();
+    stopstatement(Stop::Reading);
 }
 
 static int tokenize(const Text& t, int start, int level);
@@ -117,17 +151,15 @@ static int tokenize(const Text& t, int start, int level);
 // The macro check for slot i: when its word names a macro, the body's tokens
 // replace it, and the result is the last slot they filled.
 static int expandmacro(int i, int level) {
-    for (int row = 0; row <= MacroTop; row++) {
-        if (std::strcmp(starray[i], MacroTable[row].name) != 0) continue;
-        // Every chain of distinct macros is at most MacroRows deep, so a
-        // deeper expansion is a macro that reaches its own name.
-        if (level >= MacroRows) {
-            outf("macro is overflow in yomikomi: %s\n", MacroTable[row].name);
-            theend();
-        }
-        return tokenize(Text{MacroTable[row].body}, i, level + 1);
+    int row = macrofind(starray[i]);
+    if (row < 0) return i;
+    // Every chain of distinct macros is at most MacroRows deep, so a deeper
+    // expansion is a macro that reaches its own name.
+    if (level >= MacroRows) {
+        outf("macro is overflow in yomikomi: %s\n", MacroTable[row].name);
+        stopstatement(Stop::Reading);
     }
-    return i;
+    return tokenize(Text{MacroTable[row].body}, i, level + 1);
 }
 
 static int tokenize(const Text& t, int start, int level) {

@@ -2,9 +2,8 @@
 // rewriting it in place.  It loops over one current node; a rewrite is
 // followed by another look at the same node, not by a recursive call.
 // Recursion happens only for the operands an application or operator needs.
-#include "reduce/reduce.h"
+#include "reduce/internal.h"
 
-#include "driver/driver.h"
 #include "print/print.h"
 
 // Nodes already brought to their final form in this statement.
@@ -20,10 +19,7 @@
 // Such a node is marked with shared = 2 (non-zero, so the printer sees a
 // node reached once) and listed; the marks are cleared when the statement
 // ends, since a later definition of a name inside can unstick the node.
-static NodeList Finished;
-
-bool reducestart(std::size_t poolnodes) { return liststart(Finished, poolnodes); }
-void reducerelease() { listrelease(Finished); }
+static NodeList& Finished = PoolLists[FinishedList];
 
 void forgetfinished() {
     for (std::size_t i = 0; i < Finished.top; i++) {
@@ -107,9 +103,7 @@ Ref reduce(Ref n) {
             }
             // No function: the application is normal once its parts are (a
             // function part reduce has just left stuck is finished already).
-            x.left = normalize(x.left);
-            x.right = normalize(x.right);
-            finish(n);
+            finishboth(n);
             return n;
         }
         default:  // operators "car" to "=s": operands first, left before right

@@ -1,15 +1,12 @@
-// Whole-term passes around the engine: normalize goes under binders and into
-// pairs and closures; expand replaces definition references by their terms.
+// Normalization: the whole-term pass around the engine, going under binders
+// and into pairs and closures.
 //
 // normalize recurses on both fields: a field takes its new node only once the
 // normal form below it is complete, so what a collection in the middle keeps
 // (and the count it reports) is the same as in a plain recursive descent.  A
 // list as long as the pool fits the evaluation stack; a cyclic pair or body
-// (ones = cons 1 ones) descends until the depth guard stops it.  expand
-// builds no node, so it loops on the right field.
-#include "reduce/reduce.h"
-
-#include "driver/driver.h"
+// (ones = cons 1 ones) descends until the depth guard stops it.
+#include "reduce/internal.h"
 
 Ref normalize(Ref n) {
     stackguard();
@@ -28,73 +25,13 @@ Ref normalize(Ref n) {
                 substitute(n);
                 continue;
             }
-            x.left = normalize(x.left);
-            x.right = normalize(x.right);
-            finish(n);
+            finishboth(n);
             return n;
         case CONS:
-            x.left = normalize(x.left);
-            x.right = normalize(x.right);
-            finish(n);
+            finishboth(n);
             return n;
         default:
             return n;
         }
     }
-}
-
-// An expansion pass marks each inner node it visits with mark 0, so a node
-// reached twice (a shared operand, a cycle closed by a recursive definition)
-// is expanded once; the pass ends by putting the marks back.
-
-static Ref expandnode(Ref n);
-
-// The first mention of a definition expands its body; the flag is cleared
-// first, so a mention inside the body gets the body itself and closes a cycle.
-static Ref expanddefinition(Ref d) {
-    Node& def = node(d);
-    if (def.shared == 0) return def.left;
-    def.shared = 0;
-    def.left = expandnode(def.left);
-    return def.left;
-}
-
-static Ref expandnode(Ref n) {
-    stackguard();
-    Ref result = NoNode;
-    Ref holder = NoNode;
-    for (;;) {
-        Node& x = node(n);
-        Ref r = n;
-        bool descend = false;
-        if (isinner(x.kind)) {
-            descend = x.mark != 0;
-            x.mark = 0;
-        } else if (x.kind == DEFINITION) {
-            r = expanddefinition(n);
-        }
-        if (holder == NoNode) result = r;
-        else node(holder).right = r;
-        if (!descend) return result;
-        x.left = expandnode(x.left);
-        holder = n;
-        n = x.right;
-    }
-}
-
-// Every node the pass marked is reachable from its result through marked
-// nodes: a field that led to a definition now leads to its term.
-static void unmark(Ref n) {
-    stackguard();
-    while (isinner(node(n).kind) && node(n).mark == 0) {
-        node(n).mark = 1;
-        unmark(node(n).left);
-        n = node(n).right;
-    }
-}
-
-Ref expand(Ref n) {
-    Ref r = expandnode(n);
-    unmark(r);
-    return r;
 }

@@ -5,17 +5,12 @@
 // operands are not of the kinds it needs, leaves the node stuck.  No rule
 // builds a node.  Integer arithmetic wraps in 32 bits (computed unsigned);
 // reals are single precision, computed in double and rounded once.
-#include "reduce/reduce.h"
+#include "reduce/internal.h"
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 
-static inline float realof(const Node& n) {
-    float f;
-    std::memcpy(&f, &n.left, sizeof f);
-    return f;
-}
+static inline float realof(const Node& n) { return realvalue(n.left); }
 
 static inline void setinteger(Node& n, std::uint32_t v) {
     n.kind = INTEGER;
@@ -31,7 +26,7 @@ static inline void setreal(Node& n, double v) {
               : v < -most ? -std::numeric_limits<float>::infinity()
                           : float(v);
     n.kind = REAL;
-    std::memcpy(&n.left, &f, sizeof f);
+    n.left = realbits(f);
 }
 
 // Integers, reals, string atoms and pairs are what a type test can rule out;

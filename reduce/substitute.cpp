@@ -9,9 +9,7 @@
 // stores the first new node into the node being rewritten before it asks for
 // the second, and passes everything else it still needs as the children of
 // the node it asks for.
-#include "reduce/reduce.h"
-
-#include "driver/driver.h"
+#include "reduce/internal.h"
 
 void applylambda(Ref n) {
     Node& x = node(n);

@@ -4,13 +4,27 @@
 // it back to 1; every other node goes on the free list.
 #include "store/store.h"
 
-#include "driver/driver.h"
-#include "reader/reader.h"
-
+#include <cstdlib>
 #include <vector>
 
 static Ref MarkNode[MarkStackSize];            // the path from the root
 static std::uint8_t MarkTurned[MarkStackSize];  // 1 once the walk turned right
+
+static Root Roots[RootCapacity];  // filled by the driver at start-up
+static int RootTop = 0;           // entries of Roots in use
+
+void clearroots() { RootTop = 0; }
+void addroot(const Ref* ref) { addroots(ref, nullptr, 0); }
+void addroots(const Ref* table, const std::int32_t* count, std::int32_t bias) {
+    if (RootTop == RootCapacity) std::abort();  // a new root needs a bigger table
+    Roots[RootTop++] = Root{table, count, bias};
+}
+
+// The path is deeper than the stack holds: the run cannot go on safely.
+[[noreturn]] static void markstackover() {
+    outs("Stack ga tarimsen!\n");
+    endrun(1);
+}
 
 // Marks everything reachable from root.  The stack holds the nodes of the
 // current path whose two fields differ; a node whose fields are the same (one
@@ -35,10 +49,7 @@ static void marknode(Ref root) {
             MarkNode[depth] = cur;
             MarkTurned[depth] = 0;
             cur = n.left;
-            if (++depth >= MarkStackSize) {
-                outs("Stack ga tarimsen!\n");
-                endrun(1);
-            }
+            if (++depth >= MarkStackSize) markstackover();
         }
         // Backtrack to the nearest node whose right side is still to walk.
         for (;;) {
@@ -48,28 +59,20 @@ static void marknode(Ref root) {
         }
         MarkTurned[depth] = 1;
         cur = Pool[MarkNode[depth]].right;
-        if (++depth >= MarkStackSize) {
-            outs("Stack ga tarimsen!\n");
-            endrun(1);
-        }
+        if (++depth >= MarkStackSize) markstackover();
     }
 }
 
 // Every root of a collection, in marking order: the children of the node
-// under construction, the shared constants, the term under reduction, then
-// what the interpreter still holds between or inside statements.
+// under construction, then the table the driver listed.
 static void markroots(Ref a, Ref b) {
-    marknode(a);             // left child of the node makenode is building
-    marknode(b);             // its right child
-    marknode(TrueNode);
-    marknode(FalseNode);
-    marknode(nil);
-    marknode(RealZeroNode);
-    marknode(ErrorAtom);
-    marknode(CurrentRoot);   // the expression statement's graph
-    for (int i = 0; i <= AtomTop; i++) marknode(AtomNode[i]);  // names and definitions
-    marknode(LastResult);    // what "normal" will expand
-    for (int i = 0; i < ParseRootTop; i++) marknode(ParseRoots[i]);  // terms the parser holds
+    marknode(a);  // left child of the node makenode is building
+    marknode(b);  // its right child
+    for (int i = 0; i < RootTop; i++) {
+        const Root& root = Roots[i];
+        std::int32_t n = root.count == nullptr ? 1 : *root.count + root.bias;
+        for (std::int32_t k = 0; k < n; k++) marknode(root.refs[k]);
+    }
 }
 
 void collect(Ref a, Ref b) {

@@ -1,17 +1,11 @@
-// The node pool: one allocation of LastBlock+1 blocks of 1001 nodes, the free
+// The node pool: one allocation of lastblock+1 blocks of 1001 nodes, the free
 // list threaded through the left fields of free nodes, the constructor and
 // the sweep that rebuilds the list.
 #include "store/store.h"
 
-#include "driver/driver.h"
-#include "print/print.h"
-#include "reduce/reduce.h"
-
 #include <cstdlib>
-#include <cstring>
 
 Node* Pool = nullptr;
-std::int32_t LastBlock = 5;
 Ref PoolSize = 0;
 Ref FreeHead = NoNode;
 std::uint32_t freenodes = 0;
@@ -21,25 +15,20 @@ Ref RealZeroNode = NoNode;
 Ref TrueNode = NoNode;
 Ref FalseNode = NoNode;
 Ref ErrorAtom = NoNode;
+NodeList PoolLists[PoolListCount];
 
-bool liststart(NodeList& list, std::size_t poolnodes) {
-    list.items = static_cast<Ref*>(std::malloc(poolnodes * sizeof(Ref)));
-    list.top = 0;
-    return list.items != nullptr;
-}
-
-void listrelease(NodeList& list) {
-    std::free(list.items);
-    list.items = nullptr;
-    list.top = 0;
-}
-
-// Takes the pool of the given number of blocks and the two per-node lists
-// that go with it (the printer's and the reducer's), all or nothing.
+// Takes the pool of the given number of blocks and the per-node lists that
+// go with it, all or nothing.
 static bool takepool(std::int64_t blocks) {
     std::size_t count = std::size_t(blocks) * BlockSize;
     Pool = static_cast<Node*>(std::malloc(count * sizeof(Node)));
-    if (Pool != nullptr && printstart(count) && reducestart(count)) {
+    bool all = Pool != nullptr;
+    for (NodeList& list : PoolLists) {
+        list.top = 0;
+        list.items = all ? static_cast<Ref*>(std::malloc(count * sizeof(Ref))) : nullptr;
+        all = all && list.items != nullptr;
+    }
+    if (all) {
         PoolSize = Ref(count);
         return true;
     }
@@ -47,17 +36,11 @@ static bool takepool(std::int64_t blocks) {
     return false;
 }
 
-// What pooltake found: whether it ran for the coming start-up, and when the
-// machine refused the pool, the first block that did not fit.
-static bool PoolTaken = false;
-static std::int64_t PoolRefused = -1;
-
-void pooltake(std::int32_t lastblock) {
-    PoolRefused = -1;
-    if (lastblock < 0 || std::int64_t(lastblock) >= MaxBlocks || takepool(std::int64_t(lastblock) + 1)) {
-        PoolTaken = true;  // poolstart reports a count out of range
-        return;
-    }
+std::int64_t pooltake(std::int32_t lastblock) {
+    if (lastblock < 0) return lastblock;
+    // Beyond MaxBlocks the first block that does not fit is MaxBlocks itself.
+    if (std::int64_t(lastblock) >= MaxBlocks) return MaxBlocks;
+    if (takepool(std::int64_t(lastblock) + 1)) return PoolTaken;
     // The machine refused the pool: find how many blocks it would give, so
     // the report names the first block that does not fit.
     std::int64_t fits = 0, fails = std::int64_t(lastblock) + 1;
@@ -70,37 +53,20 @@ void pooltake(std::int32_t lastblock) {
             fails = mid;
         }
     }
-    PoolRefused = fits;
-    PoolTaken = true;
+    return fits;
 }
 
-void poolstart(std::int32_t lastblock) {
-    LastBlock = lastblock;
-    FreeHead = NoNode;
-    if (!PoolTaken) pooltake(lastblock);
-    PoolTaken = false;
-    if (lastblock < 0) {
-        outf("MEMORY OVER %d\n", lastblock);
-        endrun(1);
-    }
-    // Beyond MaxBlocks the first block that does not fit is MaxBlocks itself.
-    if (std::int64_t(lastblock) >= MaxBlocks) {
-        outf("MEMORY OVER %d\n", int(MaxBlocks));
-        endrun(1);
-    }
-    if (Pool == nullptr) {
-        outf("MEMORY OVER %d\n", int(PoolRefused));
-        endrun(1);
-    }
-}
+void poolstart() { FreeHead = NoNode; }
 
 void poolrelease() {
-    PoolTaken = false;
     std::free(Pool);
     Pool = nullptr;
     PoolSize = 0;
-    printrelease();
-    reducerelease();
+    for (NodeList& list : PoolLists) {
+        std::free(list.items);
+        list.items = nullptr;
+        list.top = 0;
+    }
 }
 
 std::uint32_t sweep(bool reset) {
@@ -130,16 +96,6 @@ std::uint32_t sweep(bool reset) {
     return count;
 }
 
-[[noreturn]] void poolexhausted() {
-    if (insatu && CurrentRoot != NoNode) {
-        DepthPhase = "printterm";
-        printterm(CurrentRoot, false);
-        outs("\n");
-    }
-    outf("newnodes = %d\n", newnodescount());
-    theend();
-}
-
 // Takes the head of the free list, collecting first when it is empty.  a and
 // b are the children of the node being built; the collection keeps them.
 static inline Ref unlinkfree(Ref a, Ref b) {
@@ -149,7 +105,7 @@ static inline Ref unlinkfree(Ref a, Ref b) {
 #endif
     if (FreeHead == NoNode) {
         collect(a, b);
-        if (FreeHead == NoNode) poolexhausted();
+        if (FreeHead == NoNode) stopstatement(Stop::Exhausted);
     }
     Ref r = FreeHead;
     FreeHead = Pool[r].left;

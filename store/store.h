@@ -4,8 +4,17 @@
 //   field   width  meaning
 //   mark    8      1 at rest; 0 while a collection, the printer's pre-pass or
 //                  a definition-expansion pass has reached the node
-//   shared  8      1 at rest; 0 when the printer's pre-pass reached the node
-//                  twice.  On a definition (kind 40): 1 = body not expanded yet
+//   shared  8      on every kind but a definition:
+//                    1  at rest
+//                    0  the printer's pre-pass reached the node twice (it is
+//                       labelled "co<position>" in the print); back to 1 when
+//                       the print ends
+//                    2  the reducer finished the node in this statement (its
+//                       normal form is complete); back to 1 when the
+//                       statement ends.  Non-zero, so the printer sees it as a
+//                       node reached once
+//                  on a definition (kind 40): 1 = body not expanded yet,
+//                  0 = expanded; it keeps its value between statements
 //   kind    32     the NodeKind, 0 to 44
 //   left    32     by kind: a node reference, a signed 32-bit integer, or the
 //                  bits of a single-precision real; on a free node the next
@@ -21,16 +30,24 @@
 //   leaf 40..44       neither field is followed (the collector does follow a
 //                     definition's body, see collect.cpp)
 //
-// At rest: outside a collection, a print and an expansion pass every node has
-// mark = 1 and shared = 1 (a definition's shared flag excepted).
+// At rest: between two statements, and inside one outside a collection, a
+// print and an expansion pass, every node has mark = 1 and shared = 1, except
+// a definition's shared flag and the shared = 2 of nodes finished in the
+// statement under way.
 //
 // References are 32-bit positions in the pool (block * 1001 + position), not
 // addresses: that keeps a Node at 16 bytes on every machine and gives every
-// node a stable number that the printer uses as its sharing label.
+// node a stable number that the printer uses as its sharing label.  The pool
+// is one allocation that never moves, so a Node& taken before a makenode
+// (which may collect) still names the same node after it; a collection only
+// changes the flags of live nodes and the fields of dead ones.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+#include "run/run.h"
 
 using Ref = std::uint32_t;
 constexpr Ref NoNode = 0xFFFFFFFFu;  // the null reference
@@ -66,22 +83,28 @@ constexpr int BlockSize = 1001;  // nodes per block of the pool
 // over 5 GB (16 bytes a node plus 4 for the printer's list) and sweeping it
 // would take seconds; the bound also keeps every position below NoNode.
 constexpr std::int64_t MaxBlocks = 262144;
-constexpr int MarkStackSize = 12000;  // the collector's path stack
+// The collector's path stack: one entry per node on the current path whose two
+// fields differ.  12000 entries keep a 12-block pool's longest paths in reach
+// and cost 60 KB; a deeper path ends the run with "Stack ga tarimsen!",
+// status 1 (it needs a pool of 12 blocks or more).
+constexpr int MarkStackSize = 12000;
 
 // ---- the pool (pool.cpp) ------------------------------------------------
 // A list of node references with room for one entry per node of the pool,
-// taken and released with the pool: the printer's list of the nodes a print
-// reached, the reducer's list of the nodes it finished.
+// taken and released with the pool.
 struct NodeList {
     Ref* items = nullptr;
     std::size_t top = 0;  // entries in use
 };
-bool liststart(NodeList& list, std::size_t poolnodes);
-void listrelease(NodeList& list);
+enum PoolListName {
+    ReachedList,   // the printer's: nodes a print's pre-pass reached
+    FinishedList,  // the reducer's: nodes finished in this statement
+    PoolListCount
+};
+extern NodeList PoolLists[PoolListCount];
 
-extern Node* Pool;            // blocks 0..LastBlock, block b at positions b*1001..
-extern std::int32_t LastBlock;  // highest block number; LastBlock+1 blocks
-extern Ref PoolSize;          // (LastBlock+1) * 1001
+extern Node* Pool;            // the blocks, block b at positions b*1001..
+extern Ref PoolSize;          // (highest block number + 1) * 1001
 extern Ref FreeHead;          // first free node, NoNode when the list is empty
 extern std::uint32_t freenodes;  // nodes the latest sweep put on the free list
 // Nodes substitution built for this expression.  Counted unsigned so that a
@@ -99,18 +122,21 @@ extern Ref ErrorAtom;     // string atom 'ERROR!!
 
 inline Node& node(Ref r) { return Pool[r]; }
 
-// Takes the pool of lastblock+1 blocks without a word, or finds the first
-// block the machine refuses; runkestrivo calls it before the evaluation stack
-// takes its share of the address space, so the pool comes first.
-void pooltake(std::int32_t lastblock);
-// The pool for start-up (taken by pooltake, or now): reports "MEMORY OVER"
-// and ends start-up when it cannot be had.
-void poolstart(std::int32_t lastblock);
+// Takes the pool of lastblock+1 blocks and its lists without a word.
+// Returns PoolTaken, or the number the "MEMORY OVER" report names: the count
+// itself when negative, MaxBlocks beyond it, else the first block the machine
+// refuses.  runkestrivo calls it before the evaluation stack takes its share
+// of the address space, so the pool comes first.
+constexpr std::int64_t PoolTaken = INT64_MIN;
+std::int64_t pooltake(std::int32_t lastblock);
+// Start-up of a pool pooltake has taken: an empty free list, to be filled by
+// the first sweep.
+void poolstart();
 void poolrelease();
 
 // The one constructor of inner nodes.  When the free list is empty it runs a
 // collection with left and right as extra roots; when that frees nothing the
-// run ends with the exhaustion report.  The node comes back at rest.
+// statement stops (Stop::Exhausted).  The node comes back at rest.
 Ref makenode(Ref left, Ref right, std::int32_t kind);
 
 // A node for a leaf (number or atom) or a start-up constant: the same course
@@ -121,13 +147,37 @@ Ref takenode();
 // many went on it; reset first sets every flag to 1 (start-up).
 std::uint32_t sweep(bool reset);
 
-// The exhaustion report: the term under reduction when insatu is on, then
-// "newnodes", then the end of the run.
-[[noreturn]] void poolexhausted();
+// The bits of a real in a node's left field, and back.
+inline float realvalue(std::uint32_t bits) {
+    float f;
+    static_assert(sizeof f == sizeof bits);
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+inline std::uint32_t realbits(float f) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &f, sizeof f);
+    return bits;
+}
 
 // ---- the collector (collect.cpp) ---------------------------------------
 // Marks from a, b and every root, sweeps, prints the report.
 void collect(Ref a, Ref b);
+
+// The roots of a collection beyond the node under construction, in marking
+// order: a single reference, or a table of them with the variable that counts
+// its entries (entries 0 .. *count + bias - 1; bias 1 when the variable holds
+// the last index in use).  The driver lists them at start-up, in one
+// function; the store reads them without knowing who owns them.
+struct Root {
+    const Ref* refs;
+    const std::int32_t* count;  // null for a single reference
+    std::int32_t bias;
+};
+constexpr int RootCapacity = 16;  // the interpreter has 9
+void clearroots();
+void addroot(const Ref* ref);
+void addroots(const Ref* table, const std::int32_t* count, std::int32_t bias);
 
 // Debug check that every node is at rest, the free list is acyclic with
 // every free node at rest, and free plus reachable nodes make up the pool.

@@ -1,0 +1,198 @@
+// The command line, read once into one record before anything runs.
+// getopt_long does the GNU conventions (long options, "--opt=value", "--"
+// ending the options, abbreviations); the leading "+" keeps it from
+// reordering argv, so options end at the first positional argument.
+#include "driver/driver.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <getopt.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifndef KESTRIVO_VERSION
+#define KESTRIVO_VERSION "1.0.0"
+#endif
+
+CommandLine Options;
+
+static const char Usage[] =
+    "Usage: kestrivo [OPTION]... [FILE [LASTBLOCK [TOKENCAPACITY]]]\n"
+    "Run a program of the lambda-calculus language, echoing every line and\n"
+    "printing for each expression its term, its expansion, its normal form and\n"
+    "the nodes its reduction built.\n"
+    "\n"
+    "  FILE            the program text; without it or with -, standard input\n"
+    "  LASTBLOCK       highest block number of the node pool: LASTBLOCK+1 blocks\n"
+    "                  of 1001 nodes (default 5)\n"
+    "  TOKENCAPACITY   token slots, the most tokens one statement may hold\n"
+    "                  (default 1000)\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help          print this help and exit\n"
+    "      --version       print the version and exit\n"
+    "  -l, --load FILE     read FILE before the program text (repeatable)\n"
+    "  -i, --interactive   after FILE, go on reading from the terminal\n"
+    "      --echo          echo every input line into the transcript\n"
+    "      --no-echo       do not echo input lines\n"
+    "      --stats         one line of statistics per expression on standard error\n"
+    "      --quiet-gc      do not print the collection reports\n"
+    "      --trace[=N]     every rewrite on standard error, at most N lines a\n"
+    "                      statement (default 10000)\n"
+    "      --dot=DIR       write each expression's graphs as DOT files in DIR\n"
+    "      --readback      print normal forms with closures read back as lambdas\n"
+    "      --max-steps=N   stop a statement after N reduction steps\n"
+    "      --keep-going    a stopped statement ends only itself, not the run\n"
+    "      --warn          warnings about the program on standard error\n"
+    "\n"
+    "Exit status: 0 at the end of the program, 1 when start-up fails or the\n"
+    "collector's stack overflows, 2 for a command line that cannot be used,\n"
+    "3 when --keep-going stopped a statement.\n";
+
+enum LongOnly {
+    OptVersion = 256, OptEcho, OptNoEcho, OptStats, OptQuietGc, OptTrace, OptDot,
+    OptReadback, OptMaxSteps, OptKeepGoing, OptWarn
+};
+
+static const option LongOptions[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, OptVersion},
+    {"load", required_argument, nullptr, 'l'},
+    {"interactive", no_argument, nullptr, 'i'},
+    {"echo", no_argument, nullptr, OptEcho},
+    {"no-echo", no_argument, nullptr, OptNoEcho},
+    {"stats", no_argument, nullptr, OptStats},
+    {"quiet-gc", no_argument, nullptr, OptQuietGc},
+    {"trace", optional_argument, nullptr, OptTrace},
+    {"dot", required_argument, nullptr, OptDot},
+    {"readback", no_argument, nullptr, OptReadback},
+    {"max-steps", required_argument, nullptr, OptMaxSteps},
+    {"keep-going", no_argument, nullptr, OptKeepGoing},
+    {"warn", no_argument, nullptr, OptWarn},
+    {nullptr, 0, nullptr, 0},
+};
+
+// A count as atoi reads it (leading blanks, a sign, digits up to the first
+// other character, none giving 0), but saturating instead of overflowing.
+// clean says whether the text was a number and nothing else.
+static std::int32_t readcount(const char* text, bool* clean) {
+    const char* start = text;
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r')) text++;
+    bool negative = *text == '-';
+    if (*text == '-' || *text == '+') text++;
+    const char* digits = text;
+    std::int64_t v = 0;
+    for (; *text >= '0' && *text <= '9'; text++) {
+        v = v * 10 + (*text - '0');
+        if (v > std::int64_t(INT_MAX) + 1) v = std::int64_t(INT_MAX) + 1;
+    }
+    *clean = text != digits && *text == '\0' && text != start;
+    if (negative) v = -v;
+    if (v > INT_MAX) v = INT_MAX;
+    return std::int32_t(v);
+}
+
+// A whole number for an option: digits only, within [least, most].
+static bool readoption(const char* text, std::uint64_t least, std::uint64_t most, std::uint64_t* value) {
+    if (text == nullptr || *text < '0' || *text > '9') return false;
+    errno = 0;
+    char* end = nullptr;
+    unsigned long long v = std::strtoull(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v < least || v > most) return false;
+    *value = v;
+    return true;
+}
+
+static int usageerror() {
+    std::fputs("Try 'kestrivo --help' for more information.\n", Diagnostics);
+    return 2;
+}
+
+// A folder for --dot: made when missing, and one this process may write in.
+static bool writablefolder(const char* dir) {
+    struct stat st;
+    if (stat(dir, &st) != 0 && mkdir(dir, 0777) != 0) return false;
+    return stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && access(dir, W_OK | X_OK) == 0;
+}
+
+int readcommandline(int argc, const char* const* argv, CommandLine& line) {
+    line = CommandLine{};
+    char** args = const_cast<char**>(argv);  // "+" mode: getopt_long does not reorder
+    opterr = 0;
+    optind = 0;  // start afresh: one process may read many command lines
+    int c, index = -1;
+    while ((c = getopt_long(argc, args, "+hl:i", LongOptions, &index)) != -1) {
+        std::uint64_t value = 0;
+        switch (c) {
+        case 'h':
+            std::fputs(Usage, Output);
+            return 0;
+        case OptVersion:
+            std::fputs("kestrivo " KESTRIVO_VERSION "\n", Output);
+            return 0;
+        case 'l':
+            if (line.loadcount == MaxLoads) {
+                diagf("at most %d files can be loaded", MaxLoads);
+                return usageerror();
+            }
+            line.loads[line.loadcount++] = optarg;
+            break;
+        case 'i': line.interactive = true; break;
+        case OptEcho: line.echo = 1; break;
+        case OptNoEcho: line.echo = 0; break;
+        case OptStats: line.stats = true; break;
+        case OptQuietGc: line.quietgc = true; break;
+        case OptTrace:
+            if (optarg == nullptr) {
+                line.trace = 10000;
+            } else if (readoption(optarg, 0, INT64_MAX, &value)) {
+                line.trace = std::int64_t(value);
+            } else {
+                diagf("invalid value for --trace: '%s' (a whole number, 0 or more)", optarg);
+                return usageerror();
+            }
+            break;
+        case OptDot:
+            if (!writablefolder(optarg)) {
+                diagf("cannot write DOT files in '%s': %s", optarg, std::strerror(errno ? errno : EACCES));
+                return usageerror();
+            }
+            line.dotdir = optarg;
+            break;
+        case OptReadback: line.readback = true; break;
+        case OptMaxSteps:
+            if (!readoption(optarg, 1, UINT64_MAX, &value)) {
+                diagf("invalid value for --max-steps: '%s' (a whole number, 1 or more)", optarg);
+                return usageerror();
+            }
+            line.maxsteps = value;
+            break;
+        case OptKeepGoing: line.keepgoing = true; break;
+        case OptWarn: line.warn = true; break;
+        case ':':
+            diagf("option '%s' needs a value", argv[optind - 1]);
+            return usageerror();
+        default:  // '?'
+            if (optopt != 0 && optopt < 256)
+                diagf("invalid option -- '%c'", optopt);
+            else
+                diagf("unrecognized option '%s'", argv[optind - 1]);
+            return usageerror();
+        }
+    }
+    // The positional arguments mean what they always have; a count that is
+    // not a number still reads as atoi reads it, with a word on standard error.
+    int at = optind;
+    if (at < argc) line.file = argv[at++];
+    const char* names[2] = {"LASTBLOCK", "TOKENCAPACITY"};
+    std::int32_t* counts[2] = {&line.lastblock, &line.tokens};
+    for (int k = 0; k < 2 && at < argc; k++, at++) {
+        bool clean;
+        *counts[k] = readcount(argv[at], &clean);
+        if (!clean) diagf("%s '%s' is not a number; read as %d", names[k], argv[at], int(*counts[k]));
+    }
+    if (at < argc) diagf("extra arguments ignored, from '%s'", argv[at]);
+    return -1;
+}

@@ -1,0 +1,70 @@
+// What the reducer's files share and no other subsystem may use: the rewrite
+// rules' entry points, the record of finished nodes and the ring watch.
+#pragma once
+
+#include "reduce/reduce.h"
+
+// Records n as finished (shared = 2) until the statement ends (engine.cpp).
+void finish(Ref n);
+// Both fields of n to normal form, left before right, then finish(n): a stuck
+// application, a pair, a closure.  Inline, so the walk takes no extra frame.
+inline void finishboth(Ref n) {
+    Node& x = node(n);  // the pool never moves: x survives the collections below
+    x.left = normalize(x.left);
+    x.right = normalize(x.right);
+    finish(n);
+}
+
+void applylambda(Ref n);   // app(lambda x B, A)          => sub(B, [x:=A])
+void applyclosure(Ref n);  // app(sub(lambda x B, E), A)  => sub(B, [x:=A] E)
+// One step of sub(T, E) into T's top constructor; false when s is stuck (its
+// term leads round a ring of names and nested subs back to itself).
+bool substitute(Ref s);
+// The rule of operator node n (kinds 6..39) on its reduced operands; true
+// when n was rewritten (into a number or an indirection).
+bool applyoperator(Ref n);
+// The term a definition stands for, expanding it on the spot when it has not
+// been; a definition that stands only for itself (a = a, or a cycle of
+// names) is returned as it is.
+Ref definitionterm(Ref d);
+
+// Watches a walk for a node it meets again, which means the walk goes round
+// a ring: the saved node jumps ahead to the current one after 1, 2, 4, ...
+// steps, so a ring is found within twice its length.  Rings arise only from a
+// program's own cyclic definitions and cyclic environments.
+struct RingWatch {
+    Ref saved = NoNode;
+    unsigned steps = 0;
+    unsigned limit = 1;
+    bool started = false;
+    std::uint32_t built = 0;  // newnodes when the watch last started
+};
+
+// True when n was met before since the watch started.
+inline bool metagain(RingWatch& w, Ref n) {
+    if (n == w.saved) return true;
+    if (++w.steps == w.limit) {
+        w.saved = n;
+        w.limit *= 2;
+        w.steps = 0;
+    }
+    return false;
+}
+
+// The same for a walk that may build nodes: a node built is progress, so the
+// watch starts again whenever newnodes has moved.
+inline bool metagainbuilding(RingWatch& w, Ref n) {
+    if (!w.started || w.built != newnodes) {
+        w = RingWatch{};
+        w.started = true;
+        w.built = newnodes;
+    }
+    return metagain(w, n);
+}
+
+inline void makeident(Ref n, Ref target) {
+    Node& x = node(n);
+    x.kind = IDENT;
+    x.left = target;
+    x.right = target;
+}

@@ -1,0 +1,80 @@
+// The ground of a run: the one output stream, the ends of a run and of a
+// statement, the depth guard and the fuzz build's step budget.  Every other
+// subsystem stands on this header and nothing here knows about nodes, so the
+// store, the reader, the reducer and the printer can stop a run without
+// knowing who started it.
+//
+// How a run ends: every stop prints its text and calls endrun, which flushes
+// the output and unwinds (RunEnd) to runkestrivo; runkestrivo returns the
+// status and only main passes it to the process.  The statuses:
+//   0  the exit statement, end of input, every run-time stop after its report
+//   1  start-up failures ("File not open", "MEMORY OVER ...") and the
+//      collector's stack overflow ("Stack ga tarimsen!")
+//   2  a command line that cannot be used (nothing is run)
+//
+// How a statement ends early: the stops that concern one statement (the pool
+// exhausted, nesting too deep, the token array or the atom table full, a word
+// over 8 characters, a macro reaching its own name) print their own message
+// where they arise and then unwind (StatementStop) to the statement cycle,
+// which prints what belongs to the statement (the term under reduction with
+// insatu, the newnodes line) and ends the run.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+extern std::FILE* Output;       // the transcript: everything the program prints
+extern std::FILE* Diagnostics;  // standard error, or a test's stream
+
+// Formatted output through the one stream.
+void outf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+inline void outs(const char* s) { std::fputs(s, Output); }
+// A diagnostic line: "kestrivo: " and the text, on Diagnostics.
+void diagf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// How a run ends, carried from endrun to runkestrivo.
+struct RunEnd {
+    int status;
+};
+
+// Flushes the output and ends the run with the given status.
+[[noreturn]] void endrun(int status);
+
+// "THE END..." and status 0: the exit statement, end of input and every
+// orderly stop after its own message.
+[[noreturn]] void theend();
+
+// Why a statement stopped before its end; its message is printed already.
+enum class Stop {
+    Exhausted,  // the pool has no free node even after a collection
+    Depth,      // nesting deeper than the evaluation stack allows
+    Reading,    // the token array or atom table full, a word too long, a macro loop
+};
+struct StatementStop {
+    Stop why;
+};
+[[noreturn]] void stopstatement(Stop why);
+
+// Stops the statement when the evaluation stack is nearly used up.  Called at
+// the top of every recursive function.  The report names what the statement
+// was doing ("fterm", "expand", "reduce", "printterm"), not the function that
+// met the limit: which of several functions recursing into one another meets
+// it first depends on how large the compiler makes their frames.
+extern char* StackLimit;        // lowest address the recursion may reach
+extern const char* DepthPhase;  // what the statement is doing, set by the driver
+[[noreturn]] void depthover();  // "depth is overflow in P", then the stop
+inline void stackguard() {
+    char here;
+    if (&here < StackLimit) depthover();
+}
+
+#ifdef KESTRIVO_FUZZ
+// Programs that never end are legitimate; the fuzz build gives each run a
+// budget of steps and ends it quietly when spent.
+extern std::uint64_t FuzzSteps;
+constexpr std::uint64_t FuzzStepBudget = 2000000;
+void fuzzstep();
+#define FUZZSTEP() fuzzstep()
+#else
+#define FUZZSTEP() ((void)0)
+#endif
