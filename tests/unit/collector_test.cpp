@@ -22,8 +22,8 @@ TEST_F(Collector, StartupPoolAndFreeListOrder) {
     // The default pool: 6 blocks; nil and RealZeroNode are positions 1000
     // and 999 of block 5, the first two nodes the list handed out.
     EXPECT_EQ(PoolSize, 6006u);
-    EXPECT_EQ(nil, 5 * 1001 + 1000u);
-    EXPECT_EQ(RealZeroNode, 5 * 1001 + 999u);
+    EXPECT_EQ(nil, 6005u);
+    EXPECT_EQ(RealZeroNode, 6004u);
     EXPECT_EQ(node(nil).kind, INTEGER);
     EXPECT_EQ(node(nil).left, 0u);
     EXPECT_EQ(node(RealZeroNode).kind, REAL);

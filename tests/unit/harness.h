@@ -45,7 +45,11 @@ inline Captured capture(const std::function<void()>& work) {
     std::FILE* stream = open_memstream(&buffer, &size);
     Output = stream;
     try {
-        work();
+        try {
+            work();
+        } catch (const StatementStop& stop) {  // as the statement cycle ends it
+            endstatement(stop.why);
+        }
     } catch (const RunEnd& end) {
         c.status = end.status;
     }
@@ -109,8 +113,10 @@ protected:
         Output = Log;
         resetstate();
         feed("");
-        poolstart(lastblock);
+        ASSERT_EQ(pooltake(lastblock), PoolTaken);
+        poolstart();
         readerstart(tokens);
+        listroots();
         freenodes = sweep(true);
         makenumberconstants();
         maketermconstants();

@@ -45,7 +45,7 @@ std::uint32_t bits(float f) {
 
 }  // namespace
 
-TEST_F(Numbers, ConversionExamples) {
+TEST_F(Numbers, IntegersAndRealsWithTheirWholeParts) {
     EXPECT_TRUE(Integer("42", 42));
     EXPECT_TRUE(Integer("-17", -17));
     EXPECT_TRUE(Real("1.25", 1.25f, 1));

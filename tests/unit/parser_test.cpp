@@ -7,7 +7,7 @@
 
 using Parser = Kestrivo;
 
-TEST_F(Parser, FurtherResults) {
+TEST_F(Parser, ChainsOperandsAndEmptyGroups) {
     EXPECT_TRUE(ParsesAs("f a b c;", "(0 (0 (0 f a) b) c)"));
     EXPECT_TRUE(ParsesAs("+ 1 2 3;", "(22 1 (22 2 3))"));
     EXPECT_TRUE(ParsesAs("print x;", "(4 x x)"));
@@ -102,7 +102,7 @@ TEST_F(Parser, OperatorsAndGroups) {
     EXPECT_TRUE(ParsesAs("f ) (;", "f"));
 }
 
-TEST_F(Parser, WorkedExample) {
+TEST_F(Parser, ApplicationOfALambdaSharesItsVariableAtom) {
     Ref a = parse("(lambda x (* x x)) 3;");
     ASSERT_EQ(LastSlot, 9);
     const char* slots[] = {"(", "lambda", "x", "(", "*", "x", "x", ")", ")", "3"};

@@ -12,7 +12,7 @@ protected:
     }
 };
 
-TEST_F(Printer, ExampleTable) {
+TEST_F(Printer, PrefixFormParenthesesAndChains) {
     Ref f = atom("f"), g = atom("g"), x = atom("x"), y = atom("y");
     Ref a = atom("a"), b = atom("b"), t = atom("t");
 
