@@ -11,6 +11,9 @@ Beside NAME.lam:
              command line is just {lam}.  Without {lam} in it, NAME.lam is fed
              on standard input.
   NAME.rc    expected exit status (default 0)
+  NAME.err   expected standard error, compared like the output; without it
+             standard error is not checked.  Figures that vary from run to
+             run (time_ms=...) are blanked before comparing.
   NAME.nostress  present when the program is too long-running for --stress
 
 Sharing labels ("co" and a number) are renamed per line in order of first
@@ -53,9 +56,9 @@ def run(binary, lam):
     if "{lam}" not in args:
         stdin = open(lam, "rb")
     argv = [binary] + [os.path.basename(lam) if a == "{lam}" else a for a in args]
-    proc = subprocess.run(argv, stdin=stdin, stdout=subprocess.PIPE,
+    proc = subprocess.run(argv, stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           cwd=os.path.dirname(os.path.abspath(lam)), timeout=600)
-    return proc.stdout, proc.returncode
+    return proc.stdout, proc.returncode, proc.stderr
 
 
 def expected(lam):
@@ -66,28 +69,48 @@ def expected(lam):
     if os.path.exists(base + ".rc"):
         with open(base + ".rc") as f:
             rc = int(f.read().strip())
-    return out, rc
+    err = None
+    if os.path.exists(base + ".err"):
+        with open(base + ".err", "rb") as f:
+            err = f.read()
+    return out, rc, err
+
+
+TIME = re.compile(rb"time_ms=[0-9.]+")
+
+
+def differ(name, what, a, b):
+    """Prints the first differing line of two normalised texts; true if they differ."""
+    if a == b:
+        return False
+    al, bl = a.split(b"\n"), b.split(b"\n")
+    for i in range(max(len(al), len(bl))):
+        x = al[i] if i < len(al) else b"<missing>"
+        y = bl[i] if i < len(bl) else b"<missing>"
+        if x != y:
+            print(f"{name}: {what}: first difference at line {i + 1}")
+            print(f"  expected: {y[:300]!r}")
+            print(f"  got:      {x[:300]!r}")
+            break
+    return True
 
 
 def compare(name, got, want, stress):
-    out, rc = got
-    wout, wrc = want
+    out, rc, err = got
+    wout, wrc, werr = want
     ok = True
     if rc != wrc:
         print(f"{name}: exit status {rc}, expected {wrc}")
         ok = False
-    a, b = normalise(out, stress), normalise(wout, stress)
-    if a != b:
+    if differ(name, "output", normalise(out, stress), normalise(wout, stress)):
         ok = False
-        al, bl = a.split(b"\n"), b.split(b"\n")
-        for i in range(max(len(al), len(bl))):
-            x = al[i] if i < len(al) else b"<missing>"
-            y = bl[i] if i < len(bl) else b"<missing>"
-            if x != y:
-                print(f"{name}: first difference at line {i + 1}")
-                print(f"  expected: {y[:300]!r}")
-                print(f"  got:      {x[:300]!r}")
-                break
+    # Standard error carries counts that depend on when collections run, so
+    # the stress build does not compare it.
+    if werr is not None and not stress:
+        a = normalise(TIME.sub(b"time_ms=T", err), False)
+        b = normalise(TIME.sub(b"time_ms=T", werr), False)
+        if differ(name, "standard error", a, b):
+            ok = False
     return ok
 
 
@@ -99,15 +122,19 @@ def selfcheck(binary, lam):
     # that collects before every allocation.
     if not compare("selfcheck", got, want, True):
         return 1
-    wrong_out = (want[0].replace(b"THE END", b"THE EMD", 1) + b"x", want[1])
-    wrong_rc = (want[0], want[1] + 1)
+    wrong_out = (want[0].replace(b"THE END", b"THE EMD", 1) + b"x", want[1], want[2])
+    wrong_rc = (want[0], want[1] + 1, want[2])
+    wrong_err = (want[0], want[1], got[2] + b"kestrivo: a line that was not written\n")
     if compare("selfcheck-wrong-output", got, wrong_out, True):
         print("runner accepted a wrong output")
         return 1
     if compare("selfcheck-wrong-status", got, wrong_rc, True):
         print("runner accepted a wrong exit status")
         return 1
-    print("runner rejects wrong output and wrong status: ok")
+    if compare("selfcheck-wrong-stderr", got, wrong_err, False):
+        print("runner accepted a wrong standard error")
+        return 1
+    print("runner rejects wrong output, status and standard error: ok")
     return 0
 
 
