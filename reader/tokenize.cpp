@@ -74,7 +74,7 @@ void readerrelease() {
 // feed, and echoes it.  A source used up gives way to the next; at the end of
 // the last the run ends as the exit statement ends it, and an unfinished
 // statement is dropped.
-static void lineread() {
+__attribute__((noinline)) static void lineread() {
     if (InputIsTerminal) std::fflush(Output);
     LineBuffer.clear();
     LineStart = 0;
