@@ -2,19 +2,31 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= 2
+# Where `make install` puts the files (DESTDIR, when set, is put in front).
+PREFIX ?= /usr/local
 # EDITOR_TESTS=OFF: leave out the editor-file checks (and their need of Vim
 # and npm).
 EDITOR_TESTS ?= ON
 
-.PHONY: all build run test bench sanitize stress clean
+.PHONY: all build interpreter run test bench sanitize stress install package package-check clean
 
 all: build
 
 build:
-	cmake -S . -B $(BUILD) -DKESTRIVO_EDITOR_TESTS=$(EDITOR_TESTS) $(CMAKE_FLAGS) >/dev/null
+	cmake -S . -B $(BUILD) -DKESTRIVO_TESTS=ON -DKESTRIVO_EDITOR_TESTS=$(EDITOR_TESTS) $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# The interpreter alone, build/kestrivo: no test is built, and a fresh build
+# directory is configured without the tests, so GoogleTest is not needed.
+interpreter:
+	@if [ -f $(BUILD)/CMakeCache.txt ]; then \
+	  cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null; \
+	else \
+	  cmake -S . -B $(BUILD) -DKESTRIVO_TESTS=OFF $(CMAKE_FLAGS) >/dev/null; \
+	fi
+	cmake --build $(BUILD) -j $(JOBS) --target kestrivo
+
+run: interpreter
 	./$(BUILD)/kestrivo examples/demo.lam
 
 test: build
@@ -30,6 +42,18 @@ sanitize:
 # The golden suite with a collection before every allocation.
 stress:
 	$(MAKE) test BUILD=build-stress EDITOR_TESTS=OFF CMAKE_FLAGS="$(CMAKE_FLAGS) -DKESTRIVO_STRESS_GC=ON"
+
+# The binary, man page, guide, examples and editor files under PREFIX.
+install: interpreter
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# A Debian package of the same files, installed under /usr.
+package: interpreter
+	cd $(BUILD) && cpack -G DEB
+
+# Checks what `make install` lays out and what the package holds.
+package-check:
+	sh tools/check-install.sh $(BUILD)
 
 clean:
 	rm -rf build build-sanitize build-stress build-fuzz
