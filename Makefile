@@ -4,11 +4,34 @@ CMAKE_FLAGS ?=
 JOBS ?= 2
 # Where `make install` puts the files (DESTDIR, when set, is put in front).
 PREFIX ?= /usr/local
+# DEPS=install: install the Debian packages a goal lacks (as root) instead of
+# naming them and stopping.
+DEPS ?= check
 # EDITOR_TESTS=OFF: leave out the editor-file checks (and their need of Vim
 # and npm).
 EDITOR_TESTS ?= ON
 
 .PHONY: all build interpreter run test bench sanitize stress install package package-check clean
+
+# What each goal needs from the machine, checked before anything runs: a
+# missing package stops make with one line naming it (tools/needs.sh).
+EDITOR_NEEDS := $(if $(filter ON,$(EDITOR_TESTS)),editors)
+NEEDS_all := run test $(EDITOR_NEEDS)
+NEEDS_build := $(NEEDS_all)
+NEEDS_test := $(NEEDS_all)
+NEEDS_bench := run test
+NEEDS_interpreter := run
+NEEDS_run := run
+NEEDS_install := run
+NEEDS_package := run package
+NEEDS_package-check := run package
+GOAL_NEEDS := $(sort $(foreach goal,$(or $(MAKECMDGOALS),all),$(NEEDS_$(goal))))
+ifneq ($(GOAL_NEEDS),)
+NEEDS_REPORT := $(shell KESTRIVO_NEEDS_GOAL="make $(or $(MAKECMDGOALS),all)" $(SHELL) tools/needs.sh --deps=$(DEPS) $(GOAL_NEEDS))
+ifneq ($(.SHELLSTATUS),0)
+$(error $(or $(NEEDS_REPORT),tools/needs.sh failed))
+endif
+endif
 
 all: build
 

@@ -1,0 +1,103 @@
+#!/bin/sh
+# tools/needs.sh on a machine that lacks things: each absence is simulated by
+# a PATH holding only chosen commands, or a header directory that is empty,
+# and must give one line naming the right Debian package.
+#   needs-test.sh REPOSITORY
+set -u
+repo=$1
+needs="$repo/tools/needs.sh"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+# A header directory holding GoogleTest's header, and one holding nothing.
+mkdir -p "$work/include/gtest" "$work/empty"
+: >"$work/include/gtest/gtest.h"
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# A directory of commands: links to the real make and id, and to stand-ins
+# for every tool named.
+bin() {
+  dir="$work/$1"
+  shift
+  mkdir -p "$dir"
+  ln -sf "$(command -v make)" "$dir/make"
+  ln -sf "$(command -v id)" "$dir/id"
+  for tool in "$@"; do
+    printf '#!/bin/sh\nexit 0\n' >"$dir/$tool"
+    chmod +x "$dir/$tool"
+  done
+  echo "$dir"
+}
+
+# expect NAME STATUS PATTERN OUTPUT GOT: GOT is the status wanted, and the
+# output is one line matching PATTERN, or nothing when PATTERN is empty.
+expect() {
+  name=$1 want=$2 pattern=$3 file=$4 got=$5
+  [ "$got" = "$want" ] || fail "$name: status $got, wanted $want"
+  if [ -z "$pattern" ]; then
+    [ -s "$file" ] && { fail "$name printed:"; cat "$file"; }
+    return
+  fi
+  lines=$(wc -l <"$file")
+  [ "$lines" = 1 ] || { fail "$name: $lines lines, wanted one:"; cat "$file"; }
+  grep -q -- "$pattern" "$file" || { fail "$name: no '$pattern' in:"; cat "$file"; }
+}
+
+# Every tool there: nothing printed, status 0.
+all=$(bin all cmake g++ python3 vim node npm dpkg-shlibdeps)
+PATH=$all KESTRIVO_NEEDS_INCLUDE="$work/include" /bin/sh "$needs" run test editors package \
+  >"$work/out" 2>&1
+expect "every tool there" 0 "" "$work/out" $?
+
+# make run without CMake: make stops before configuring, with one line.
+nocmake=$(bin nocmake g++ python3)
+PATH=$nocmake make -s -C "$repo" run BUILD="$work/build" >"$work/out" 2>&1
+expect "make run without cmake" 2 "make run needs the Debian packages cmake:" "$work/out" $?
+[ -e "$work/build" ] && fail "make run without cmake made a build directory"
+
+# make test without a compiler and without GoogleTest's header.
+nocxx=$(bin nocxx cmake python3 vim node npm)
+PATH=$nocxx KESTRIVO_NEEDS_INCLUDE="$work/empty" make -s -C "$repo" test BUILD="$work/build" \
+  >"$work/out" 2>&1
+expect "make test without g++ and gtest" 2 "make test needs the Debian packages g++ libgtest-dev:" "$work/out" $?
+
+# make run needs neither GoogleTest nor Python.
+PATH=$(bin runonly cmake g++) KESTRIVO_NEEDS_INCLUDE="$work/empty" /bin/sh "$needs" run >"$work/out" 2>&1
+expect "run without gtest and python" 0 "" "$work/out" $?
+
+# The editor checks name vim, nodejs and npm; turned off, they need nothing.
+noedit=$(bin noedit cmake g++ python3)
+PATH=$noedit KESTRIVO_NEEDS_INCLUDE="$work/include" make -s -C "$repo" test BUILD="$work/build" \
+  >"$work/out" 2>&1
+expect "make test without editors" 2 "packages vim nodejs npm:" "$work/out" $?
+PATH=$noedit KESTRIVO_NEEDS_INCLUDE="$work/include" /bin/sh "$needs" run test >"$work/out" 2>&1
+expect "editor tests off" 0 "" "$work/out" $?
+
+# The package needs dpkg-shlibdeps, from dpkg-dev.
+PATH=$(bin nodpkg cmake g++) /bin/sh "$needs" run package >"$work/out" 2>&1
+expect "package without dpkg-dev" 1 "packages dpkg-dev:" "$work/out" $?
+
+# DEPS=install hands the missing packages to apt-get, then checks again; this
+# apt-get only records what it was asked.
+withapt=$(bin withapt g++)
+printf '#!/bin/sh\necho "$*" >>"%s/apt-calls"\n' "$work" >"$withapt/apt-get"
+chmod +x "$withapt/apt-get"
+PATH=$withapt /bin/sh "$needs" --deps=install run >"$work/out" 2>/dev/null
+status=$?
+if [ "$(id -u)" = 0 ]; then
+  expect "DEPS=install" 1 "still needs the Debian packages cmake after apt-get install cmake" "$work/out" $status
+  grep -qx -- "install -y -qq cmake" "$work/apt-calls" 2>/dev/null ||
+    fail "DEPS=install did not run apt-get install -y -qq cmake"
+else
+  expect "DEPS=install, not root" 1 "only as root" "$work/out" $status
+fi
+
+if [ "$failures" = 0 ]; then
+  echo "tools/needs.sh: every simulated absence reported"
+  exit 0
+fi
+exit 1
