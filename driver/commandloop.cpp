@@ -123,6 +123,9 @@ static void statement() {
         } catch (const StatementStop& stop) {
             endstatement(stop.why);
         }
+        // Read from a pipe or a terminal, each statement's output is seen
+        // as soon as it is made.
+        if (InputWaits) std::fflush(Output);
 #ifdef KESTRIVO_STRESS_GC
         const char* fault = poolcheck();
         if (*fault) {

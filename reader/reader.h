@@ -61,6 +61,7 @@ extern int InputCount;     // sources listed
 extern int InputAt;        // the source being read
 extern std::FILE* InputStream;  // Inputs[InputAt].stream, or null before the first read
 extern bool EchoInput;     // echo every line read into the transcript
+extern bool InputWaits;    // the current source is a pipe or a terminal, not a file
 // The current input line, without its line feed; its unread rest starts at
 // an offset the tokenizer keeps.
 extern std::string LineBuffer;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 std::int32_t TokenCapacity = 1000;
@@ -16,6 +17,7 @@ int InputCount = 0;
 int InputAt = 0;
 std::FILE* InputStream = nullptr;
 bool EchoInput = true;
+bool InputWaits = false;
 std::string LineBuffer;
 std::int64_t LineNumber = 0;
 
@@ -23,7 +25,6 @@ std::int64_t LineNumber = 0;
 // statement off moves the start instead of moving the rest of the line, so a
 // long line holding many statements costs no more than reading it.
 static long LineStart = 0;
-static bool InputIsTerminal = false;
 
 bool inputadd(std::FILE* stream, bool close) {
     if (InputCount == InputCapacity) return false;
@@ -38,11 +39,17 @@ void inputrelease() {
     InputStream = nullptr;
 }
 
-// Makes source i the one being read.
+// Makes source i the one being read.  A regular file is read at full speed
+// with the output fully buffered; a pipe or a terminal may make the reader
+// wait, so the output is flushed before every read from it and after every
+// statement.  A stream without a descriptor (a test's memory stream) counts
+// as a file.
 static void inputselect(int i) {
     InputAt = i;
     InputStream = Inputs[i].stream;
-    InputIsTerminal = isatty(fileno(InputStream));
+    int fd = fileno(InputStream);
+    struct stat st;
+    InputWaits = fd >= 0 && fstat(fd, &st) == 0 && !S_ISREG(st.st_mode);
     LineNumber = 0;
 }
 
@@ -75,12 +82,12 @@ void readerrelease() {
 // the last the run ends as the exit statement ends it, and an unfinished
 // statement is dropped.
 __attribute__((noinline)) static void lineread() {
-    if (InputIsTerminal) std::fflush(Output);
     LineBuffer.clear();
     LineStart = 0;
     int c;
     bool any = false;
     for (;;) {
+        if (InputWaits) std::fflush(Output);
         while ((c = getc_unlocked(InputStream)) != EOF) {
             any = true;
             if (c == '\n') break;
