@@ -12,6 +12,7 @@
 #include <cstring>
 #include <pthread.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 Ref CurrentRoot = NoNode;
 Ref LastResult = NoNode;
@@ -52,7 +53,7 @@ void resetstate() {
     freenodes = 0;
     insatu = false;
     MacroTop = -1;
-    EchoInput = true;
+    EchoChoice = -1;
     DepthPhase = "fterm";
 #ifdef KESTRIVO_FUZZ
     FuzzSteps = 0;
@@ -112,6 +113,7 @@ static void listinputs(const Run& run) {
 // constants; then the statement cycle.
 [[noreturn]] static void startup(Run& run) {
     resetstate();
+    EchoChoice = Options.echo;
     outs("THIS IS KESTRIVO ************************* \n");
     listinputs(run);
     if (run.poolreport != PoolTaken) {
@@ -161,6 +163,13 @@ int runkestrivo(int argc, const char* const* argv, std::FILE* input, std::FILE* 
     if (status >= 0) {
         std::fflush(Output);
         return status;
+    }
+    // At the terminal a mistake should not end the session: warnings and
+    // keep-going are on there.
+    bool fromstdin = input == nullptr && (Options.file == nullptr || std::strcmp(Options.file, "-") == 0);
+    if (Options.interactive || (fromstdin && isatty(STDIN_FILENO))) {
+        Options.warn = true;
+        Options.keepgoing = true;
     }
     Run run{input, PoolTaken, 0, 0};
     // The pool first: the evaluation stack below is sized from it.

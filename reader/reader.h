@@ -60,7 +60,8 @@ extern InputSource Inputs[InputCapacity];
 extern int InputCount;     // sources listed
 extern int InputAt;        // the source being read
 extern std::FILE* InputStream;  // Inputs[InputAt].stream, or null before the first read
-extern bool EchoInput;     // echo every line read into the transcript
+extern int EchoChoice;     // --echo 1, --no-echo 0, -1: every source but the terminal
+extern bool EchoInput;     // echo the current source's lines into the transcript
 extern bool InputWaits;    // the current source is a pipe or a terminal, not a file
 // The current input line, without its line feed; its unread rest starts at
 // an offset the tokenizer keeps.
@@ -71,6 +72,13 @@ extern std::int64_t LineNumber;  // lines read so far from the current source
 bool inputadd(std::FILE* stream, bool close);
 // Closes the sources the driver opened and empties the list.
 void inputrelease();
+
+// Reads one line typed at the terminal in, without its line feed, after a
+// prompt for a new statement or for the continuation of one; false at the
+// end of input (Ctrl-D).  Line editing and history (terminal.cpp).
+bool terminalread(std::FILE* in, bool continuation, std::string& line);
+// Forgets the terminal's set-up and history of this run.
+void terminalrelease();
 
 // Allocates starray and the parser's tables for it; reports "MEMORY OVER nn"
 // and ends start-up when they cannot be had.

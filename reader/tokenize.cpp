@@ -16,6 +16,7 @@ InputSource Inputs[InputCapacity];
 int InputCount = 0;
 int InputAt = 0;
 std::FILE* InputStream = nullptr;
+int EchoChoice = -1;
 bool EchoInput = true;
 bool InputWaits = false;
 std::string LineBuffer;
@@ -25,6 +26,10 @@ std::int64_t LineNumber = 0;
 // statement off moves the start instead of moving the rest of the line, so a
 // long line holding many statements costs no more than reading it.
 static long LineStart = 0;
+static bool InputIsTerminal = false;  // the source is a terminal: typed lines, prompts
+// Whether the statement being tokenized has begun (a token or a comment):
+// a line read then continues it, and the terminal's prompt says so.
+static bool StatementStarted = false;
 
 bool inputadd(std::FILE* stream, bool close) {
     if (InputCount == InputCapacity) return false;
@@ -49,7 +54,12 @@ static void inputselect(int i) {
     InputStream = Inputs[i].stream;
     int fd = fileno(InputStream);
     struct stat st;
+    InputIsTerminal = fd >= 0 && isatty(fd);
     InputWaits = fd >= 0 && fstat(fd, &st) == 0 && !S_ISREG(st.st_mode);
+    // Typed lines are on the terminal already; a transcript going elsewhere
+    // still gets them.
+    EchoInput = EchoChoice >= 0 ? EchoChoice == 1
+                                : !(InputIsTerminal && isatty(fileno(Output)));
     LineNumber = 0;
 }
 
@@ -75,6 +85,7 @@ void readerrelease() {
     std::free(starray);
     starray = nullptr;
     parserrelease();
+    terminalrelease();
 }
 
 // Reads the next line of the program text into LineBuffer, without its line
@@ -88,10 +99,14 @@ __attribute__((noinline)) static void lineread() {
     bool any = false;
     for (;;) {
         if (InputWaits) std::fflush(Output);
-        while ((c = getc_unlocked(InputStream)) != EOF) {
-            any = true;
-            if (c == '\n') break;
-            LineBuffer.push_back(char(c));
+        if (InputIsTerminal) {
+            any = terminalread(InputStream, StatementStarted, LineBuffer);
+        } else {
+            while ((c = getc_unlocked(InputStream)) != EOF) {
+                any = true;
+                if (c == '\n') break;
+                LineBuffer.push_back(char(c));
+            }
         }
         if (any || InputAt + 1 >= InputCount) break;
         inputselect(InputAt + 1);
@@ -178,6 +193,7 @@ static int tokenize(const Text& t, int start, int level) {
             if (t.body == nullptr) LineStart += p + 1;  // the statement's text is used up
             return i - 1;
         }
+        if (t.body == nullptr && !isblank(c)) StatementStarted = true;
         if (i >= TokenCapacity) slotoverflow();
         char* slot = starray[i];
         slot[0] = c;
@@ -210,7 +226,10 @@ static int tokenize(const Text& t, int start, int level) {
     }
 }
 
-int yomikomi(int start) { return tokenize(Text{nullptr}, start, 0); }
+int yomikomi(int start) {
+    StatementStarted = false;
+    return tokenize(Text{nullptr}, start, 0);
+}
 
 void setline(const char* text) {
     LineBuffer.assign(text);

@@ -6,7 +6,7 @@
 #   tools/needs.sh [--deps=check|install] NEED...
 #
 # NEED is one of:
-#   run      CMake and a C++ compiler: enough to build the interpreter
+#   run      CMake, a C++ compiler and libedit: enough to build the interpreter
 #   test     GoogleTest and Python 3 as well: the unit tests and golden runner
 #   editors  Vim and npm: the checks of the editor files
 #   package  dpkg-shlibdeps, which computes the Debian package's dependencies
@@ -42,6 +42,7 @@ missing() {
       run)
         has cmake || out="$out cmake"
         has c++ || has g++ || out="$out g++"
+        hasheader editline/readline.h || out="$out libedit-dev"
         ;;
       test)
         hasheader gtest/gtest.h || out="$out libgtest-dev"

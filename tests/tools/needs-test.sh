@@ -9,9 +9,11 @@ needs="$repo/tools/needs.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
-# A header directory holding GoogleTest's header, and one holding nothing.
-mkdir -p "$work/include/gtest" "$work/empty"
+# Header directories: every header looked for, libedit's alone, nothing.
+mkdir -p "$work/include/gtest" "$work/include/editline" "$work/edit/editline" "$work/empty"
 : >"$work/include/gtest/gtest.h"
+: >"$work/include/editline/readline.h"
+: >"$work/edit/editline/readline.h"
 
 fail() {
   echo "FAIL: $*"
@@ -55,7 +57,7 @@ expect "every tool there" 0 "" "$work/out" $?
 
 # make run without CMake: make stops before configuring, with one line.
 nocmake=$(bin nocmake g++ python3)
-PATH=$nocmake make -s -C "$repo" run BUILD="$work/build" >"$work/out" 2>&1
+PATH=$nocmake KESTRIVO_NEEDS_INCLUDE="$work/include" make -s -C "$repo" run BUILD="$work/build" >"$work/out" 2>&1
 expect "make run without cmake" 2 "make run needs the Debian packages cmake:" "$work/out" $?
 [ -e "$work/build" ] && fail "make run without cmake made a build directory"
 
@@ -63,11 +65,15 @@ expect "make run without cmake" 2 "make run needs the Debian packages cmake:" "$
 nocxx=$(bin nocxx cmake python3 vim node npm)
 PATH=$nocxx KESTRIVO_NEEDS_INCLUDE="$work/empty" make -s -C "$repo" test BUILD="$work/build" \
   >"$work/out" 2>&1
-expect "make test without g++ and gtest" 2 "make test needs the Debian packages g++ libgtest-dev:" "$work/out" $?
+expect "make test without g++ and gtest" 2 "make test needs the Debian packages g++ libedit-dev libgtest-dev:" "$work/out" $?
 
 # make run needs neither GoogleTest nor Python.
-PATH=$(bin runonly cmake g++) KESTRIVO_NEEDS_INCLUDE="$work/empty" /bin/sh "$needs" run >"$work/out" 2>&1
+PATH=$(bin runonly cmake g++) KESTRIVO_NEEDS_INCLUDE="$work/edit" /bin/sh "$needs" run >"$work/out" 2>&1
 expect "run without gtest and python" 0 "" "$work/out" $?
+
+# ... but it needs libedit for the terminal.
+PATH=$(bin runonly cmake g++) KESTRIVO_NEEDS_INCLUDE="$work/empty" /bin/sh "$needs" run >"$work/out" 2>&1
+expect "run without libedit" 1 "packages libedit-dev:" "$work/out" $?
 
 # The editor checks name vim, nodejs and npm; turned off, they need nothing.
 noedit=$(bin noedit cmake g++ python3)
@@ -78,7 +84,7 @@ PATH=$noedit KESTRIVO_NEEDS_INCLUDE="$work/include" /bin/sh "$needs" run test >"
 expect "editor tests off" 0 "" "$work/out" $?
 
 # The package needs dpkg-shlibdeps, from dpkg-dev.
-PATH=$(bin nodpkg cmake g++) /bin/sh "$needs" run package >"$work/out" 2>&1
+PATH=$(bin nodpkg cmake g++) KESTRIVO_NEEDS_INCLUDE="$work/edit" /bin/sh "$needs" run package >"$work/out" 2>&1
 expect "package without dpkg-dev" 1 "packages dpkg-dev:" "$work/out" $?
 
 # DEPS=install hands the missing packages to apt-get, then checks again; this
@@ -86,7 +92,7 @@ expect "package without dpkg-dev" 1 "packages dpkg-dev:" "$work/out" $?
 withapt=$(bin withapt g++)
 printf '#!/bin/sh\necho "$*" >>"%s/apt-calls"\n' "$work" >"$withapt/apt-get"
 chmod +x "$withapt/apt-get"
-PATH=$withapt /bin/sh "$needs" --deps=install run >"$work/out" 2>/dev/null
+PATH=$withapt KESTRIVO_NEEDS_INCLUDE="$work/edit" /bin/sh "$needs" --deps=install run >"$work/out" 2>/dev/null
 status=$?
 if [ "$(id -u)" = 0 ]; then
   expect "DEPS=install" 1 "still needs the Debian packages cmake after apt-get install cmake" "$work/out" $status
