@@ -5,6 +5,9 @@
 #   needs-test.sh REPOSITORY
 set -u
 repo=$1
+# The make runs below are make's first level, whatever runs this test (make
+# test passes its flags and variables down otherwise).
+unset MAKEFLAGS MFLAGS MAKELEVEL MAKEOVERRIDES EDITOR_TESTS DEPS BUILD
 needs="$repo/tools/needs.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -57,13 +60,13 @@ expect "every tool there" 0 "" "$work/out" $?
 
 # make run without CMake: make stops before configuring, with one line.
 nocmake=$(bin nocmake g++ python3)
-PATH=$nocmake KESTRIVO_NEEDS_INCLUDE="$work/include" make -s -C "$repo" run BUILD="$work/build" >"$work/out" 2>&1
+PATH=$nocmake KESTRIVO_NEEDS_INCLUDE="$work/include" make -s --no-print-directory -C "$repo" run BUILD="$work/build" >"$work/out" 2>&1
 expect "make run without cmake" 2 "make run needs the Debian packages cmake:" "$work/out" $?
 [ -e "$work/build" ] && fail "make run without cmake made a build directory"
 
 # make test without a compiler and without GoogleTest's header.
 nocxx=$(bin nocxx cmake python3 vim node npm)
-PATH=$nocxx KESTRIVO_NEEDS_INCLUDE="$work/empty" make -s -C "$repo" test BUILD="$work/build" \
+PATH=$nocxx KESTRIVO_NEEDS_INCLUDE="$work/empty" make -s --no-print-directory -C "$repo" test BUILD="$work/build" \
   >"$work/out" 2>&1
 expect "make test without g++ and gtest" 2 "make test needs the Debian packages g++ libedit-dev libgtest-dev:" "$work/out" $?
 
@@ -77,7 +80,7 @@ expect "run without libedit" 1 "packages libedit-dev:" "$work/out" $?
 
 # The editor checks name vim, nodejs and npm; turned off, they need nothing.
 noedit=$(bin noedit cmake g++ python3)
-PATH=$noedit KESTRIVO_NEEDS_INCLUDE="$work/include" make -s -C "$repo" test BUILD="$work/build" \
+PATH=$noedit KESTRIVO_NEEDS_INCLUDE="$work/include" make -s --no-print-directory -C "$repo" test BUILD="$work/build" \
   >"$work/out" 2>&1
 expect "make test without editors" 2 "packages vim nodejs npm:" "$work/out" $?
 PATH=$noedit KESTRIVO_NEEDS_INCLUDE="$work/include" /bin/sh "$needs" run test >"$work/out" 2>&1
