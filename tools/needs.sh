@@ -7,7 +7,8 @@
 #
 # NEED is one of:
 #   run      CMake, a C++ compiler and libedit: enough to build the interpreter
-#   test     GoogleTest and Python 3 as well: the unit tests and golden runner
+#   test     GoogleTest, Python 3 and groff as well: the unit tests, the golden
+#            runner, the manual page's check
 #   editors  Vim and npm: the checks of the editor files
 #   package  dpkg-shlibdeps, which computes the Debian package's dependencies
 #
@@ -47,6 +48,7 @@ missing() {
       test)
         hasheader gtest/gtest.h || out="$out libgtest-dev"
         has python3 || out="$out python3"
+        has groff || out="$out groff-base"
         ;;
       editors)
         has vim || out="$out vim"
