@@ -47,9 +47,9 @@ static const char Usage[] =
     "      --keep-going    a stopped statement ends only itself, not the run\n"
     "      --warn          warnings about the program on standard error\n"
     "\n"
-    "Exit status: 0 at the end of the program, 1 when start-up fails or the\n"
-    "collector's stack overflows, 2 for a command line that cannot be used,\n"
-    "3 when --keep-going stopped a statement.\n";
+    "Exit status: 0 at the end of the program, 1 when start-up fails, the\n"
+    "collector's stack overflows or the output cannot be written, 2 for a\n"
+    "command line that cannot be used, 3 when --keep-going stopped a statement.\n";
 
 enum LongOnly {
     OptVersion = 256, OptEcho, OptNoEcho, OptStats, OptQuietGc, OptTrace, OptDot,

@@ -1,12 +1,17 @@
 // The output stream and the ends of a run and of a statement.
 #include "run/run.h"
 
+#include <cerrno>
 #include <cstdarg>
+#include <cstring>
 
 std::FILE* Output = stdout;
 std::FILE* Diagnostics = stderr;
 char* StackLimit = nullptr;
 const char* DepthPhase = "fterm";
+// Why the first failed write to the output failed (an errno value); 0 while
+// none has, or when the C library gave no reason.
+static int OutputError = 0;
 
 void outf(const char* format, ...) {
     va_list args;
@@ -24,8 +29,35 @@ void diagf(const char* format, ...) {
     std::fputc('\n', Diagnostics);
 }
 
+// Flushes the output and keeps the reason of the first failed write.  True
+// while every write of the run has succeeded.
+static bool flushed() {
+    errno = 0;
+    if (std::fflush(Output) != 0 && OutputError == 0) OutputError = errno;
+    return !std::ferror(Output);
+}
+
+void outflush() {
+    if (!flushed()) endrun(1);
+}
+
+void outcheck() {
+    if (std::ferror(Output)) endrun(1);
+}
+
+int outclose(int status) {
+    if (flushed()) return status;
+    if (OutputError != 0)
+        diagf("write error: %s", std::strerror(OutputError));
+    else
+        diagf("write error");
+    OutputError = 0;  // the next run in this process starts clean
+    std::fflush(Diagnostics);
+    return 1;
+}
+
 [[noreturn]] void endrun(int status) {
-    std::fflush(Output);
+    flushed();  // a failure is named by outclose at the end of the run
     throw RunEnd{status};
 }
 

@@ -8,8 +8,9 @@
 // the output and unwinds (RunEnd) to runkestrivo; runkestrivo returns the
 // status and only main passes it to the process.  The statuses:
 //   0  the exit statement, end of input, every run-time stop after its report
-//   1  start-up failures ("File not open", "MEMORY OVER ...") and the
-//      collector's stack overflow ("Stack ga tarimsen!")
+//   1  start-up failures ("File not open", "MEMORY OVER ...", "cannot start
+//      the interpreter thread"), the collector's stack overflow ("Stack ga
+//      tarimsen!") and a transcript that could not be written (outclose)
 //   2  a command line that cannot be used (nothing is run)
 //
 // How a statement ends early: the stops that concern one statement (the pool
@@ -31,6 +32,25 @@ void outf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 inline void outs(const char* s) { std::fputs(s, Output); }
 // A diagnostic line: "kestrivo: " and the text, on Diagnostics.
 void diagf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A write to the transcript can fail: a full disk, a pipe whose reader has
+// gone while SIGPIPE is ignored.  The C library keeps the bytes it could not
+// write and sets the stream's error flag, so a failure is never lost: it is
+// looked for at every flush and once per input line, and it ends the run
+// with status 1 and one line on Diagnostics naming the error, as the
+// standard command-line tools do.  A transcript cut short is never reported
+// as a success.
+//
+// Flushes the output; when a write to it has failed, now or earlier, the run
+// ends (status 1).
+void outflush();
+// Ends the run (status 1) when a write to the output has failed since the
+// run began; the cheap check made once per input line.
+void outcheck();
+// The last act of a run: flushes the output and returns the status to end
+// with, status itself, or 1 after "kestrivo: write error: REASON" on
+// Diagnostics when a write to the output failed.
+int outclose(int status);
 
 // How a run ends, carried from endrun to runkestrivo.
 struct RunEnd {
