@@ -4,7 +4,6 @@
 #include "reader/reader.h"
 
 #include <cstring>
-#include <string>
 
 MacroRow MacroTable[MacroRows];
 std::int32_t MacroTop = -1;
@@ -16,19 +15,24 @@ void defmacro(int n) {
         outf("macro table is full: %s\n", name);
         return;
     }
-    std::string body;
-    for (int i = 2; i <= n; i++) {
-        body += starray[i];
-        body += ' ';
+    // The body is built in place of its row: it never needs more than the
+    // row holds, so a statement of any length costs no memory.
+    char* body = MacroTable[MacroTop + 1].body;
+    std::size_t length = 0;
+    for (int i = 2; i <= n + 1; i++) {
+        const char* piece = i <= n ? starray[i] : ";";
+        std::size_t size = std::strlen(piece);
+        if (length + size + (i <= n) >= std::size_t(MacroBody)) {
+            outf("macro body is too long: %s\n", name);
+            return;
+        }
+        std::memcpy(body + length, piece, size);
+        length += size;
+        if (i <= n) body[length++] = ' ';
     }
-    body += ';';
-    if (body.size() >= std::size_t(MacroBody)) {
-        outf("macro body is too long: %s\n", name);
-        return;
-    }
+    body[length] = '\0';
     MacroTop++;
     std::strcpy(MacroTable[MacroTop].name, name);
-    std::strcpy(MacroTable[MacroTop].body, body.c_str());
 }
 
 int macrofind(const char* word) {

@@ -39,12 +39,22 @@ static std::int64_t leavesfor(std::int64_t count) {
     return leaves;
 }
 
+// The entries of each array of the bracket tree for a token capacity.
+static std::size_t treeentries(std::int32_t tokencapacity) {
+    return 2 * std::size_t(leavesfor(tokencapacity));
+}
+
+std::size_t parserbytes(std::int32_t tokencapacity) {
+    return (std::size_t(tokencapacity) + 2) * sizeof(Ref) +
+           3 * treeentries(tokencapacity) * sizeof(std::int32_t);
+}
+
 bool parserstart(std::int32_t tokencapacity) {
     // Every level of the parser that holds a partial term starts its range
     // at least one slot further on, so the token array bounds the depth.
     ParseRootCap = tokencapacity + 2;
     ParseRootTop = 0;
-    std::size_t entries = 2 * std::size_t(leavesfor(tokencapacity));
+    std::size_t entries = treeentries(tokencapacity);
     ParseRoots = static_cast<Ref*>(std::malloc(std::size_t(ParseRootCap) * sizeof(Ref)));
     Sum = static_cast<std::int32_t*>(std::malloc(entries * sizeof(std::int32_t)));
     MinPre = static_cast<std::int32_t*>(std::malloc(entries * sizeof(std::int32_t)));

@@ -11,6 +11,11 @@
 //                         stops (also when the parser would close
 //                         parentheses past the last slot)
 //   8 characters a word   "word is too long in yomikomi: W", the statement stops
+//                         ("word is too long for memory in yomikomi" when the
+//                         word itself is too long to hold)
+//   a line longer than memory allows
+//                         "line is too long for memory in yomikomi", the rest of
+//                         the line is skipped, the statement stops
 //   100 atoms             " atoms is overflow in fatom", the statement stops
 //   6 macros, 127-character bodies
 //                         the macro statement is refused with a message
@@ -21,9 +26,9 @@
 // A stopped statement ends the run (Stop::Reading, see run/run.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <string>
 
 #include "store/store.h"
 
@@ -63,9 +68,29 @@ extern std::FILE* InputStream;  // Inputs[InputAt].stream, or null before the fi
 extern int EchoChoice;     // --echo 1, --no-echo 0, -1: every source but the terminal
 extern bool EchoInput;     // echo the current source's lines into the transcript
 extern bool InputWaits;    // the current source is a pipe or a terminal, not a file
+// A growing run of characters, not zero-ended, taken with malloc and grown
+// with realloc, so that memory refused comes back as false, never as an
+// exception or an abort.
+struct TextBuffer {
+    char* data = nullptr;
+    std::size_t length = 0;  // characters held
+    std::size_t room = 0;    // bytes taken
+};
+// Makes room for at least one more character; false when the machine
+// refuses (the buffer is then as it was).
+bool textgrow(TextBuffer& b);
+inline bool textpush(TextBuffer& b, char c) {
+    if (b.length == b.room && !textgrow(b)) return false;
+    b.data[b.length++] = c;
+    return true;
+}
+void textrelease(TextBuffer& b);
+
 // The current input line, without its line feed; its unread rest starts at
-// an offset the tokenizer keeps.
-extern std::string LineBuffer;
+// an offset the tokenizer keeps.  A line longer than memory allows is
+// skipped with "line is too long for memory in yomikomi", and the statement
+// stops.
+extern TextBuffer LineBuffer;
 extern std::int64_t LineNumber;  // lines read so far from the current source
 
 // Adds a source after those listed; false when the list is full.
@@ -73,20 +98,26 @@ bool inputadd(std::FILE* stream, bool close);
 // Closes the sources the driver opened and empties the list.
 void inputrelease();
 
-// Reads one line typed at the terminal in, without its line feed, after a
-// prompt for a new statement or for the continuation of one; false at the
-// end of input (Ctrl-D).  Line editing and history (terminal.cpp).
-bool terminalread(std::FILE* in, bool continuation, std::string& line);
+// Reads one line typed at the terminal into line, without its line feed,
+// after a prompt for a new statement or for the continuation of one.
+// Typed::End at the end of input (Ctrl-D); Typed::TooLong when the line
+// cannot be held.  Line editing and history (terminal.cpp).
+enum class Typed { Line, End, TooLong };
+Typed terminalread(std::FILE* in, bool continuation, TextBuffer& line);
 // Forgets the terminal's set-up and history of this run.
 void terminalrelease();
 
-// Allocates starray and the parser's tables for it; reports "MEMORY OVER nn"
-// and ends start-up when they cannot be had.
+// Allocates starray, the parser's tables for it and the line buffer's first
+// room; reports "MEMORY OVER nn" and ends start-up when they cannot be had.
 void readerstart(std::int32_t tokencapacity);
 void readerrelease();
+// The bytes readerstart takes for a capacity, which runkestrivo leaves
+// free when it sizes the run's stack under a limit on the address space.
+std::size_t readerbytes(std::int32_t tokencapacity);
 // The parser's root stack and bracket tree, sized from the token capacity
-// (parse.cpp); false when they cannot be had.
+// (parse.cpp); false when they cannot be had.  parserbytes: what they take.
 bool parserstart(std::int32_t tokencapacity);
+std::size_t parserbytes(std::int32_t tokencapacity);
 void parserrelease();
 
 // "starray is overflow in yomikomi", then the statement stops.

@@ -47,15 +47,21 @@ static bool worthkeeping(const char* line) {
     return false;
 }
 
-bool terminalread(std::FILE* in, bool continuation, std::string& line) {
+Typed terminalread(std::FILE* in, bool continuation, TextBuffer& line) {
     if (!TerminalReady) terminalstart(in);
     char* typed = readline(continuation ? PromptMore : PromptNew);
     if (typed == nullptr) {  // Ctrl-D: the end of this input
         std::fputc('\n', rl_outstream);
         std::fflush(rl_outstream);
-        return false;
+        return Typed::End;
     }
-    line.assign(typed);
+    line.length = 0;
+    for (const char* c = typed; *c != '\0'; c++) {
+        if (!textpush(line, *c)) {
+            std::free(typed);
+            return Typed::TooLong;
+        }
+    }
     if (worthkeeping(typed)) {
         add_history(typed);
         if (!HistoryFile.empty() && write_history(HistoryFile.c_str()) != 0 && !HistoryFailed) {
@@ -64,7 +70,7 @@ bool terminalread(std::FILE* in, bool continuation, std::string& line) {
         }
     }
     std::free(typed);
-    return true;
+    return Typed::Line;
 }
 
 void terminalrelease() {

@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,7 +18,7 @@ std::FILE* InputStream = nullptr;
 int EchoChoice = -1;
 bool EchoInput = true;
 bool InputWaits = false;
-std::string LineBuffer;
+TextBuffer LineBuffer;
 std::int64_t LineNumber = 0;
 
 // The unread text of the current line starts at LineStart: cutting a
@@ -30,6 +29,34 @@ static bool InputIsTerminal = false;  // the source is a terminal: typed lines, 
 // Whether the statement being tokenized has begun (a token or a comment):
 // a line read then continues it, and the terminal's prompt says so.
 static bool StatementStarted = false;
+// The room the line buffer starts with: lines of up to 127 characters, and
+// the fixed statements of start-up, never grow it.
+constexpr std::size_t LineFirstRoom = 128;
+// The text of an over-long word, gathered for its report.
+static TextBuffer WordText;
+
+bool textgrow(TextBuffer& b) {
+    // Twice the room keeps a long line's reading linear; when the machine
+    // refuses that, an eighth more still lets a line fit that nearly fills
+    // what is left.
+    const std::size_t tries[2] = {b.room < LineFirstRoom / 2 ? LineFirstRoom : 2 * b.room,
+                                  b.room + b.room / 8 + LineFirstRoom};
+    for (std::size_t room : tries) {
+        if (room <= b.room) continue;  // the doubling would overflow
+        void* data = std::realloc(b.data, room);
+        if (data != nullptr) {
+            b.data = static_cast<char*>(data);
+            b.room = room;
+            return true;
+        }
+    }
+    return false;
+}
+
+void textrelease(TextBuffer& b) {
+    std::free(b.data);
+    b = TextBuffer{};
+}
 
 bool inputadd(std::FILE* stream, bool close) {
     if (InputCount == InputCapacity) return false;
@@ -69,16 +96,24 @@ void readerstart(std::int32_t tokencapacity) {
     if (tokencapacity >= 0) {
         starray = static_cast<char(*)[NameSlot]>(
             std::calloc(std::size_t(tokencapacity) + 1, NameSlot));
-        if (starray != nullptr && !parserstart(tokencapacity)) readerrelease();
+        LineBuffer.length = 0;
+        bool all = starray != nullptr && parserstart(tokencapacity) &&
+                   (LineBuffer.room >= LineFirstRoom || textgrow(LineBuffer));
+        if (!all) readerrelease();
     }
     if (starray == nullptr) {
         outf("MEMORY OVER nn%d\n", tokencapacity);
         endrun(1);
     }
     MacroTop = -1;
-    LineBuffer.clear();
+    LineBuffer.length = 0;
     LineStart = 0;
     if (InputCount > 0) inputselect(0);
+}
+
+std::size_t readerbytes(std::int32_t tokencapacity) {
+    if (tokencapacity < 0) return 0;
+    return (std::size_t(tokencapacity) + 1) * NameSlot + parserbytes(tokencapacity) + LineFirstRoom;
 }
 
 void readerrelease() {
@@ -86,6 +121,17 @@ void readerrelease() {
     starray = nullptr;
     parserrelease();
     terminalrelease();
+    textrelease(LineBuffer);
+    textrelease(WordText);
+}
+
+// A line the buffer cannot hold: the line is dropped with its report and
+// the statement stops.
+[[noreturn]] static void linememory() {
+    LineBuffer.length = 0;
+    LineStart = 0;
+    outs("line is too long for memory in yomikomi\n");
+    stopstatement(Stop::Reading);
 }
 
 // Reads the next line of the program text into LineBuffer, without its line
@@ -93,19 +139,29 @@ void readerrelease() {
 // the last the run ends as the exit statement ends it, and an unfinished
 // statement is dropped.
 __attribute__((noinline)) static void lineread() {
-    LineBuffer.clear();
+    outcheck();
+    LineBuffer.length = 0;
     LineStart = 0;
     int c;
     bool any = false;
     for (;;) {
-        if (InputWaits) std::fflush(Output);
+        if (InputWaits) outflush();
         if (InputIsTerminal) {
-            any = terminalread(InputStream, StatementStarted, LineBuffer);
+            Typed typed = terminalread(InputStream, StatementStarted, LineBuffer);
+            if (typed == Typed::TooLong) {
+                LineNumber++;
+                linememory();
+            }
+            any = typed == Typed::Line;
         } else {
             while ((c = getc_unlocked(InputStream)) != EOF) {
                 any = true;
                 if (c == '\n') break;
-                LineBuffer.push_back(char(c));
+                if (!textpush(LineBuffer, char(c))) {
+                    while (c != '\n' && c != EOF) c = getc_unlocked(InputStream);  // skip the rest
+                    LineNumber++;
+                    linememory();
+                }
             }
         }
         if (any || InputAt + 1 >= InputCount) break;
@@ -114,7 +170,7 @@ __attribute__((noinline)) static void lineread() {
     if (!any) theend();
     LineNumber++;
     if (!EchoInput) return;
-    std::fwrite(LineBuffer.data(), 1, LineBuffer.size(), Output);
+    std::fwrite(LineBuffer.data, 1, LineBuffer.length, Output);
     std::fputc('\n', Output);
 }
 
@@ -125,7 +181,7 @@ struct Text {
 };
 
 static inline char charat(const Text& t, long p) {
-    if (t.body == nullptr) return LineBuffer[std::size_t(LineStart + p)];
+    if (t.body == nullptr) return LineBuffer.data[LineStart + p];
     return t.body[p];
 }
 
@@ -133,7 +189,7 @@ static inline char charat(const Text& t, long p) {
 // has no character after p.  Empty lines are echoed and skipped.
 static inline long nextpos(const Text& t, long p) {
     if (t.body != nullptr) return t.body[p + 1] != '\0' ? p + 1 : p;
-    while (p + 1 >= long(LineBuffer.size()) - LineStart) {
+    while (p + 1 >= long(LineBuffer.length) - LineStart) {
         lineread();
         p = -1;
     }
@@ -155,15 +211,24 @@ static inline bool isterminator(char c) {
 }
 
 // A word longer than a slot: read the rest of it so the report names it
-// whole, then stop the statement.
+// whole, then stop the statement.  The word may run on over further lines,
+// which are echoed as they are read, so it is gathered before it is printed;
+// a word too long to gather is read to its end all the same and reported
+// without its text.
 [[noreturn]] static void wordoverflow(const Text& t, long p, const char* start) {
-    std::string word(start);
+    WordText.length = 0;
+    bool held = true;
+    for (const char* s = start; *s != '\0' && held; s++) held = textpush(WordText, *s);
     for (char c = charat(t, p); !isterminator(c); c = charat(t, p)) {
-        word.push_back(c);
+        held = held && textpush(WordText, c);
         p = nextpos(t, p);
     }
+    if (!held) {
+        outs("word is too long for memory in yomikomi\n");
+        stopstatement(Stop::Reading);
+    }
     outs("word is too long in yomikomi: ");
-    std::fwrite(word.data(), 1, word.size(), Output);
+    std::fwrite(WordText.data, 1, WordText.length, Output);
     outs("\n");
     stopstatement(Stop::Reading);
 }
@@ -232,6 +297,8 @@ int yomikomi(int start) {
 }
 
 void setline(const char* text) {
-    LineBuffer.assign(text);
+    LineBuffer.length = 0;
     LineStart = 0;
+    for (; *text != '\0'; text++)
+        if (!textpush(LineBuffer, *text)) linememory();
 }
