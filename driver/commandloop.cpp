@@ -125,7 +125,7 @@ static void statement() {
         }
         // Read from a pipe or a terminal, each statement's output is seen
         // as soon as it is made.
-        if (InputWaits) std::fflush(Output);
+        if (InputWaits) outflush();
 #ifdef KESTRIVO_STRESS_GC
         const char* fault = poolcheck();
         if (*fault) {

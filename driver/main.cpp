@@ -2,6 +2,7 @@
 #include "driver/driver.h"
 
 #include <cstdio>
+#include <malloc.h>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define KESTRIVO_ASAN 1
@@ -17,6 +18,15 @@ extern "C" const char* __asan_default_options() { return "allocator_may_return_n
 #endif
 
 int main(int argc, char** argv) {
+    // The C library's allocator, told two things that keep the address space
+    // honest under a limit on it (the run's stack is sized from what is left):
+    // big blocks always come straight from the system and go straight back
+    // when freed, so the search for how much of a refused pool fits leaves
+    // nothing behind (a fixed threshold turns off its rising); and the one
+    // thread that allocates shares the main arena instead of reserving one of
+    // its own.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    mallopt(M_ARENA_MAX, 1);
     static char buffer[1 << 16];
     std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
     return runkestrivo(argc, argv);

@@ -1,7 +1,8 @@
 // Start-up and the frame of a run.  runkestrivo reads the command line, takes
-// the pool, starts the interpreter on a thread of its own whose stack is
-// sized from the pool (deep terms recurse deeply, and the depth guard needs a
-// stack it can measure), and returns the exit status once the run has ended.
+// the pool and the token array, starts the interpreter on a thread of its own
+// whose stack is sized from them (deep terms recurse deeply, and the depth
+// guard needs a stack it can measure), and returns the exit status once the
+// run has ended and its transcript is written.
 #include "driver/driver.h"
 
 #include "reader/reader.h"
@@ -9,14 +10,22 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <new>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 Ref CurrentRoot = NoNode;
 Ref LastResult = NoNode;
 bool insatu = false;
+// Start-up is over and the statement cycle has begun: how the last-resort
+// memory report ends the run.
+static bool Cycling = false;
 
 // What the run's thread needs and gives back.
 struct Run {
@@ -37,11 +46,12 @@ constexpr std::size_t StackBase = std::size_t(64) << 20;
 // No machine is asked for more; the stack is address space, touched only as
 // the recursion goes.
 constexpr std::size_t StackMost = std::size_t(16) << 30;
-// Below this no run is worth starting: the machine is refused by halving
-// down to it, then "cannot start the interpreter thread".
-constexpr std::size_t StackLeast = std::size_t(32) << 20;
+// Below this no run is worth starting: a refusal is met by halving down to
+// it, then "cannot start the interpreter thread", status 1.  It holds the
+// frames above the recursion of a run with a small pool many times over.
+constexpr std::size_t StackLeast = std::size_t(1) << 20;
 // Headroom below the depth guard's limit for the frames between two checks
-// and for the report itself.
+// and for the report itself: this much, or a quarter of a smaller stack.
 constexpr std::size_t StackMargin = std::size_t(8) << 20;
 
 void resetstate() {
@@ -114,6 +124,7 @@ static void listinputs(const Run& run) {
 [[noreturn]] static void startup(Run& run) {
     resetstate();
     EchoChoice = Options.echo;
+    Cycling = false;
     outs("THIS IS KESTRIVO ************************* \n");
     listinputs(run);
     if (run.poolreport != PoolTaken) {
@@ -127,6 +138,7 @@ static void listinputs(const Run& run) {
     freenodes = sweep(true);
     outf("FreeNodes = %u\n", freenodes);
     makenumberconstants();
+    Cycling = true;
     commandloop();
 }
 
@@ -139,15 +151,28 @@ void makenumberconstants() {
     node(RealZeroNode).left = 0;  // the bits of 0.0f
 }
 
+// The last resort for memory refused where no report of its own is made:
+// every allocation of the run is checked where it is made, so this is for
+// what the C++ library itself may take.  At start-up it ends the run with
+// status 1; in a statement, as the statement stops do, with THE END.
+[[noreturn]] static void memoryexhausted() {
+    outf("memory is exhausted in %s\n", Cycling ? DepthPhase : "start-up");
+    if (Cycling) theend();
+    endrun(1);
+}
+
 static void* runthread(void* arg) {
     Run& run = *static_cast<Run*>(arg);
     char base;
-    StackLimit = &base - (run.stackbytes - StackMargin);
+    std::size_t margin = std::min(StackMargin, run.stackbytes / 4);
+    StackLimit = &base - (run.stackbytes - margin);
     try {
         try {
             startup(run);
         } catch (const StatementStop& stop) {  // a stop outside any statement
             endstatement(stop.why);
+        } catch (const std::bad_alloc&) {
+            memoryexhausted();
         }
     } catch (const RunEnd& end) {
         run.status = end.status;
@@ -155,15 +180,40 @@ static void* runthread(void* arg) {
     return nullptr;
 }
 
+// The bytes of address space the process has mapped, as a limit on it
+// counts them: the first figure of /proc/self/statm, in pages.  Read with
+// plain system calls, which take no memory; 0 when it cannot be read.
+static std::size_t mappedbytes() {
+    int fd = open("/proc/self/statm", O_RDONLY);
+    if (fd < 0) return 0;
+    char text[64];
+    ssize_t got = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (got <= 0) return 0;
+    text[got] = '\0';
+    long page = sysconf(_SC_PAGESIZE);
+    return std::size_t(std::strtoull(text, nullptr, 10)) * std::size_t(page > 0 ? page : 4096);
+}
+
+// The most stack the run's thread may take under a limit on the address
+// space (ulimit -v): half of what the limit leaves beyond what is mapped
+// now (the pool included) and the reader's arrays to come, so that the
+// other half stays for the line buffer, the C library and the reports.
+// SIZE_MAX without a limit.
+static std::size_t stackroom(std::size_t reader) {
+    rlimit limit;
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+    std::size_t most = std::size_t(limit.rlim_cur);
+    std::size_t used = mappedbytes() + reader;
+    return used < most ? (most - used) / 2 : 0;
+}
+
 int runkestrivo(int argc, const char* const* argv, std::FILE* input, std::FILE* output,
                 std::FILE* errors) {
     Output = output != nullptr ? output : stdout;
     Diagnostics = errors != nullptr ? errors : stderr;
     int status = readcommandline(argc, argv, Options);
-    if (status >= 0) {
-        std::fflush(Output);
-        return status;
-    }
+    if (status >= 0) return outclose(status);
     // At the terminal a mistake should not end the session: warnings and
     // keep-going are on there.
     bool fromstdin = input == nullptr && (Options.file == nullptr || std::strcmp(Options.file, "-") == 0);
@@ -172,11 +222,13 @@ int runkestrivo(int argc, const char* const* argv, std::FILE* input, std::FILE* 
         Options.keepgoing = true;
     }
     Run run{input, PoolTaken, 0, 0};
-    // The pool first: the evaluation stack below is sized from it.
+    // The pool first: the evaluation stack below is sized from it and from
+    // the token array, and under a limit takes a share of what they leave.
     run.poolreport = pooltake(Options.lastblock);
     std::size_t tokens = std::size_t(std::max(Options.tokens, std::int32_t(0)));
     std::size_t stack = StackBase + (std::size_t(PoolSize) + tokens) * StackPerItem;
-    stack = std::min(stack, StackMost);
+    stack = std::min({stack, StackMost, stackroom(readerbytes(Options.tokens))});
+    stack = std::max(stack, StackLeast);
 
     pthread_attr_t attr;
     pthread_attr_init(&attr);
@@ -188,12 +240,11 @@ int runkestrivo(int argc, const char* const* argv, std::FILE* input, std::FILE* 
             break;
         if (stack <= StackLeast) {  // no thread at all: report and stop
             outs("cannot start the interpreter thread\n");
-            std::fflush(Output);
             pthread_attr_destroy(&attr);
             poolrelease();
-            return 1;
+            return outclose(1);
         }
-        stack /= 2;
+        stack = std::max(stack / 2, StackLeast);
     }
     pthread_attr_destroy(&attr);
     pthread_join(thread, nullptr);
@@ -201,6 +252,5 @@ int runkestrivo(int argc, const char* const* argv, std::FILE* input, std::FILE* 
     inputrelease();
     poolrelease();
     readerrelease();
-    std::fflush(Output);
-    return run.status;
+    return outclose(run.status);
 }
