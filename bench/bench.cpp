@@ -56,6 +56,8 @@ int main() {
                      "+ " + repeat("(a) ", 50000) + ";\nexit;\n", {"-", "999", "200000"}, 5});
     cases.push_back({"list of 100,000 numbers, read and printed",
                      "cons " + repeat("1 ", 100000) + "0;\nexit;\n", {"-", "999", "200000"}, 5});
+    cases.push_back({"one line of 10 MB, read and echoed",
+                     "% " + std::string(10000000, 'a') + " % 1;\nexit;\n", {"-"}, 5});
     cases.push_back({"stuck application of f to 30 arguments",
                      "f " + repeat("1 ", 30) + ";\nexit;\n", {"-"}, 10});
     cases.push_back({"pair of a pair ... of one node, 30 deep",
