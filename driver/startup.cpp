@@ -168,10 +168,12 @@ static void* runthread(void* arg) {
     StackLimit = &base - (run.stackbytes - margin);
     try {
         try {
-            startup(run);
-        } catch (const StatementStop& stop) {  // a stop outside any statement
-            endstatement(stop.why);
-        } catch (const std::bad_alloc&) {
+            try {
+                startup(run);
+            } catch (const StatementStop& stop) {  // a stop outside any statement
+                endstatement(stop.why);
+            }
+        } catch (const std::bad_alloc&) {  // from the statement or from its end
             memoryexhausted();
         }
     } catch (const RunEnd& end) {
