@@ -76,13 +76,18 @@ static void markroots(Ref a, Ref b) {
 }
 
 void collect(Ref a, Ref b) {
-    outs("\n");
-    outs("GARBAGE... ");
+    FewestFree = fewestfree();  // the high-water mark is reached just before a collection
+    if (!QuietCollections) {
+        outs("\n");
+        outs("GARBAGE... ");
+    }
     markroots(a, b);
-    outs(" END OF MARKING...");
+    if (!QuietCollections) outs(" END OF MARKING...");
     std::uint32_t n = sweep(false);
     freenodes = n;
-    outf(" freenodes = %d\n", int(n));
+    Collections++;
+    FreedNodes += n;
+    if (!QuietCollections) outf(" freenodes = %d\n", int(n));
 }
 
 // The debug check run between statements in the stress build and by the unit

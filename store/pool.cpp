@@ -9,6 +9,11 @@ Node* Pool = nullptr;
 Ref PoolSize = 0;
 Ref FreeHead = NoNode;
 std::uint32_t freenodes = 0;
+std::uint32_t FreeCount = 0;
+std::uint32_t FewestFree = 0;
+std::uint64_t Collections = 0;
+std::uint64_t FreedNodes = 0;
+bool QuietCollections = false;
 std::uint32_t newnodes = 0;
 Ref nil = NoNode;
 Ref RealZeroNode = NoNode;
@@ -56,7 +61,11 @@ std::int64_t pooltake(std::int32_t lastblock) {
     return fits;
 }
 
-void poolstart() { FreeHead = NoNode; }
+void poolstart() {
+    FreeHead = NoNode;
+    FreeCount = FewestFree = 0;
+    Collections = FreedNodes = 0;
+}
 
 void poolrelease() {
     std::free(Pool);
@@ -93,7 +102,16 @@ std::uint32_t sweep(bool reset) {
             n.mark = 1;
         }
     }
+    FreeCount = count;
     return count;
+}
+
+void poolrest() {
+    for (Ref r = 0; r < PoolSize; r++) {
+        Node& n = Pool[r];
+        n.mark = 1;
+        if (n.shared == 0 && n.kind != DEFINITION) n.shared = 1;
+    }
 }
 
 // Takes the head of the free list, collecting first when it is empty.  a and
@@ -109,6 +127,7 @@ static inline Ref unlinkfree(Ref a, Ref b) {
     }
     Ref r = FreeHead;
     FreeHead = Pool[r].left;
+    FreeCount--;
     return r;
 }
 

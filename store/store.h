@@ -107,6 +107,16 @@ extern Node* Pool;            // the blocks, block b at positions b*1001..
 extern Ref PoolSize;          // (highest block number + 1) * 1001
 extern Ref FreeHead;          // first free node, NoNode when the list is empty
 extern std::uint32_t freenodes;  // nodes the latest sweep put on the free list
+// The figures --stats reports, kept by the store whether or not they are
+// shown (a decrement per node taken, a few additions per collection).
+extern std::uint32_t FreeCount;   // nodes on the free list now
+extern std::uint32_t FewestFree;  // least FreeCount seen since the driver last set it
+extern std::uint64_t Collections; // collections run since start-up
+extern std::uint64_t FreedNodes;  // nodes those collections put on the free list
+// The least free count so far, FreeCount included: the pool's high-water
+// mark is PoolSize minus this.
+inline std::uint32_t fewestfree() { return FreeCount < FewestFree ? FreeCount : FewestFree; }
+extern bool QuietCollections;     // --quiet-gc: collections print no report
 // Nodes substitution built for this expression.  Counted unsigned so that a
 // run of more than 2^31 steps wraps instead of overflowing; printed as the
 // signed 32-bit value, newnodescount().
@@ -147,6 +157,11 @@ Ref takenode();
 // many went on it; reset first sets every flag to 1 (start-up).
 std::uint32_t sweep(bool reset);
 
+// Puts every node back at rest after a statement stopped part way through a
+// print or an expansion pass: mark 1, and shared 1 where a print left 0; a
+// definition's flag and the reducer's finished marks are left as they are.
+void poolrest();
+
 // The bits of a real in a node's left field, and back.
 inline float realvalue(std::uint32_t bits) {
     float f;
@@ -161,7 +176,8 @@ inline std::uint32_t realbits(float f) {
 }
 
 // ---- the collector (collect.cpp) ---------------------------------------
-// Marks from a, b and every root, sweeps, prints the report.
+// Marks from a, b and every root, sweeps, prints the report (unless
+// QuietCollections) and counts the collection.
 void collect(Ref a, Ref b);
 
 // The roots of a collection beyond the node under construction, in marking
