@@ -12,6 +12,9 @@ const char* DepthPhase = "fterm";
 // Why the first failed write to the output failed (an errno value); 0 while
 // none has, or when the C library gave no reason.
 static int OutputError = 0;
+volatile std::sig_atomic_t Interrupted = 0;
+bool StatementsStopped = false;
+bool KeepGoing = false;
 
 void outf(const char* format, ...) {
     va_list args;
@@ -63,7 +66,7 @@ int outclose(int status) {
 
 [[noreturn]] void theend() {
     outs("THE END...................\n");
-    endrun(0);
+    endrun(StatementsStopped ? 3 : 0);
 }
 
 [[noreturn]] void stopstatement(Stop why) { throw StatementStop{why}; }

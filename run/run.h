@@ -12,15 +12,21 @@
 //      the interpreter thread"), the collector's stack overflow ("Stack ga
 //      tarimsen!") and a transcript that could not be written (outclose)
 //   2  a command line that cannot be used (nothing is run)
+//   3  the end of the program after a statement was stopped before its end
+//      (the step limit, an interrupt, --keep-going)
 //
 // How a statement ends early: the stops that concern one statement (the pool
 // exhausted, nesting too deep, the token array or the atom table full, a word
 // over 8 characters, a macro reaching its own name) print their own message
 // where they arise and then unwind (StatementStop) to the statement cycle,
 // which prints what belongs to the statement (the term under reduction with
-// insatu, the newnodes line) and ends the run.
+// insatu, the newnodes line) and ends the run, or with --keep-going puts the
+// graph back at rest and goes on with the next statement (status 3 at the
+// end).  A statement steered to a stop (the step limit, an interrupt) always
+// lets the run go on.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 
@@ -60,20 +66,34 @@ struct RunEnd {
 // Flushes the output and ends the run with the given status.
 [[noreturn]] void endrun(int status);
 
-// "THE END..." and status 0: the exit statement, end of input and every
-// orderly stop after its own message.
+// "THE END..." and status 0 (3 once a statement was stopped and the run
+// went on): the exit statement, end of input and every orderly stop after
+// its own message.
 [[noreturn]] void theend();
+// Set when a statement was stopped before its end and the run went on.
+extern bool StatementsStopped;
+// --keep-going: a stop ends only its statement, so a report that used to be
+// followed by "THE END..." on its line ends its own line.
+extern bool KeepGoing;
 
 // Why a statement stopped before its end; its message is printed already.
 enum class Stop {
     Exhausted,  // the pool has no free node even after a collection
     Depth,      // nesting deeper than the evaluation stack allows
     Reading,    // the token array or atom table full, a word too long, a macro loop
+    Limit,      // the statement went past the step limit (--max-steps)
+    Interrupt,  // SIGINT while the statement reduced
+    Dropped,    // SIGINT while the reader waited for the statement's text
 };
 struct StatementStop {
     Stop why;
 };
 [[noreturn]] void stopstatement(Stop why);
+
+// Set by the SIGINT handler, cleared by whoever acts on it: the step check
+// (a statement reducing) or the reader (a statement being typed).  Nothing
+// else happens in the handler.
+extern volatile std::sig_atomic_t Interrupted;
 
 // Stops the statement when the evaluation stack is nearly used up.  Called at
 // the top of every recursive function.  The report names what the statement
