@@ -15,4 +15,11 @@
 constexpr int PrintItemLimit = 2000;
 
 // Prints term; paren says whether the outermost node is parenthesised.
+// Every flag is left as it was found, the reducer's finished marks included,
+// so a print in the middle of a reduction changes nothing the reduction sees.
 void printterm(Ref term, bool paren);
+// The same print on another stream (the trace's line), the transcript untouched.
+void printtermto(std::FILE* to, Ref term, bool paren);
+// After a print stopped part way (nesting too deep), puts back the flags of
+// the nodes its pre-pass reached.
+void printrestore();

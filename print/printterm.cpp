@@ -7,6 +7,10 @@
 #include "reader/reader.h"
 
 static NodeList& Reached = PoolLists[ReachedList];  // nodes the pre-pass set to mark 0
+// An entry of Reached whose node the reducer had finished (shared = 2)
+// carries this bit, so the end of the print gives the node its 2 back.
+constexpr Ref FinishedEntry = 0x80000000u;
+static_assert(MaxBlocks * BlockSize < FinishedEntry, "pool positions leave the top bit free");
 static int ItemCount = 0; // items printed in this print
 
 // Pre-pass: mark 0 = reached, shared 0 = reached twice.  Recurses on left,
@@ -20,7 +24,7 @@ static void markshared(Ref r) {
             return;
         }
         n.mark = 0;
-        Reached.items[Reached.top++] = r;
+        Reached.items[Reached.top++] = n.shared == 2 ? (r | FinishedEntry) : r;
         markshared(n.left);
         r = n.right;
     }
@@ -94,15 +98,30 @@ static void printnode(Ref r, bool paren) {
     if (shared) n.shared = 1;
 }
 
+void printrestore() {
+    for (std::size_t i = 0; i < Reached.top; i++) {
+        Ref entry = Reached.items[i];
+        Node& n = node(entry & ~FinishedEntry);
+        n.mark = 1;
+        n.shared = (entry & FinishedEntry) != 0 ? 2 : 1;
+    }
+    Reached.top = 0;
+}
+
 void printterm(Ref term, bool paren) {
     Reached.top = 0;
     markshared(term);
     ItemCount = 0;
     printnode(term, paren);
-    for (std::size_t i = 0; i < Reached.top; i++) {
-        Node& n = node(Reached.items[i]);
-        n.mark = 1;
-        n.shared = 1;
-    }
-    Reached.top = 0;
+    printrestore();
+}
+
+void printtermto(std::FILE* to, Ref term, bool paren) {
+    // Output is swapped for the print and put back however the print ends.
+    struct Swap {
+        std::FILE* saved = Output;
+        ~Swap() { Output = saved; }
+    } swap;
+    Output = to;
+    printterm(term, paren);
 }
