@@ -15,6 +15,29 @@ inline void finishboth(Ref n) {
     finish(n);
 }
 
+// The rules a step can be made by, as the trace names them: an operator's
+// rule is its kind (named by OperatorTable), a substitution step into a
+// constructor is SubInto plus the constructor's kind ("sub-app", "sub-+"),
+// and the rest follow.
+enum Rule : int {
+    RuleSubInto = 64,            // sub(k(A, B), E)  =>  k(sub(A, E), sub(B, E))
+    RuleBeta = 128,              // app(lambda x B, A)  =>  sub(B, [x:=A])
+    RuleClosure,                 // app(sub(lambda x B, E), A)  =>  sub(B, [x:=A] E)
+    RuleSubNil,                  // sub(T, nil)  =>  ident(T)
+    RuleSubLiteral,              // sub(literal, E)  =>  ident(literal)
+    RuleLookup,                  // sub(v, E)  =>  ident(the value of v in E, or v)
+    RuleCompose,                 // sub(sub(T, E2), E)  =>  sub(T, E2' E)
+    RuleSubName,                 // sub(name, E)  =>  sub(its term, E), or ident(name)
+};
+
+// What the reducer does at StepCheck: the trace line, an interrupt, the step
+// limit (these two stop the statement, after the rewrite, never inside one).
+void steered(int rule, Ref n);
+// Counts one step made by rule on node n, its rewrite complete.
+inline void stepdone(int rule, Ref n) {
+    if (++Steps >= StepCheck) steered(rule, n);
+}
+
 void applylambda(Ref n);   // app(lambda x B, A)          => sub(B, [x:=A])
 void applyclosure(Ref n);  // app(sub(lambda x B, E), A)  => sub(B, [x:=A] E)
 // One step of sub(T, E) into T's top constructor; false when s is stuck (its

@@ -138,4 +138,10 @@ static bool binary(Ref r) {
     }
 }
 
-bool applyoperator(Ref n) { return node(n).kind >= PLUS ? binary(n) : unary(n); }
+bool applyoperator(Ref n) {
+    std::int32_t k = node(n).kind;
+    if (!(k >= PLUS ? binary(n) : unary(n))) return false;
+    OperatorSteps++;
+    stepdone(k, n);
+    return true;
+}

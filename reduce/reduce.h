@@ -19,6 +19,8 @@
 // newest first:  cons(variable, cons(value, next binding)).
 #pragma once
 
+#include <cstdint>
+
 #include "store/store.h"
 
 // Weak head normal form of n, rewritten in place.
@@ -30,6 +32,34 @@ Ref normalize(Ref n);
 // definition expanded once, on its first use; each node visited once a pass.
 Ref expand(Ref n);
 
+// A rule that builds nodes may meet the pool's exhaustion between its first
+// change to the node it rewrites and its last.  endcut(true) puts that node
+// back as it was before the rule began (for a run that goes on after the
+// stop); endcut(false) only forgets it (start-up).
+void endcut(bool undo);
+
 // Ends the statement's record of finished nodes (see internal.h): every
 // node finished in it goes back to rest.
 void forgetfinished();
+
+// ---- counting and steering the steps (steps.cpp) -------------------------
+// A step is one rewrite of a node by a rule: a beta rule, one substitution
+// step, an operator rule.  Following an indirection or a name rewrites
+// nothing and is no step.  Every step adds one to Steps and compares it with
+// StepCheck; only at StepCheck does the reducer look further (steered), so
+// the step limit, the trace and an interrupt all cost one comparison a step.
+extern std::uint64_t Steps;          // steps since start-up
+extern std::uint64_t BetaSteps;      // of which beta rules (a lambda or a closure applied)
+extern std::uint64_t OperatorSteps;  // of which operator rules
+extern std::uint64_t StepCheck;      // Steps at which the reducer next looks
+
+// The steering a run asked for, set by the driver at start-up.
+extern std::uint64_t MaxSteps;      // steps a statement may take, 0 for no limit
+extern std::int64_t TraceLines;     // trace lines a statement shows; -1 no trace
+
+// At the start of a statement: its steps count from here, its trace is empty.
+void steerstatement();
+// Steps of the statement under way.
+std::uint64_t statementsteps();
+// At the end of a statement: the line counting the trace lines not shown.
+void endtrace();

@@ -11,15 +11,45 @@
 // the node it asks for.
 #include "reduce/internal.h"
 
+// The rewrite the pool's exhaustion cut short, and what its node held before
+// it began.  The node stays as the stop left it until the driver has printed
+// its report (insatu prints the term as it stands), then endcut puts it back.
+struct CutRewrite {
+    Ref node = NoNode;
+    std::int32_t kind = 0;
+    Ref left = NoNode, right = NoNode;
+};
+static CutRewrite Cut;
+
+static void cutshort(Ref n, std::int32_t kind, Ref left, Ref right) { Cut = CutRewrite{n, kind, left, right}; }
+
+void endcut(bool undo) {
+    if (undo && Cut.node != NoNode) {
+        Node& x = node(Cut.node);
+        x.kind = Cut.kind;
+        x.left = Cut.left;
+        x.right = Cut.right;
+    }
+    Cut = CutRewrite{};
+}
+
 void applylambda(Ref n) {
     Node& x = node(n);
     Ref fn = x.left, arg = x.right;
     x.kind = SUB;  // still sub(lambda, argument): both stay reachable
-    Ref value = makenode(arg, nil, CONS);
-    Ref variable = makenode(node(fn).left, value, CONS);
+    Ref value, variable;
+    try {
+        value = makenode(arg, nil, CONS);
+        variable = makenode(node(fn).left, value, CONS);
+    } catch (const StatementStop&) {  // the pool ran out
+        cutshort(n, APP, fn, arg);
+        throw;
+    }
     x.right = variable;
     x.left = node(fn).right;
     newnodes += 2;
+    BetaSteps++;
+    stepdone(RuleBeta, n);
     substitute(n);
 }
 
@@ -28,11 +58,19 @@ void applyclosure(Ref n) {
     Ref closure = x.left, arg = x.right;
     x.kind = SUB;  // still sub(closure, argument): lambda and E stay reachable
     Ref fn = node(closure).left;
-    Ref value = makenode(arg, node(closure).right, CONS);
-    Ref variable = makenode(node(fn).left, value, CONS);
+    Ref value, variable;
+    try {
+        value = makenode(arg, node(closure).right, CONS);
+        variable = makenode(node(fn).left, value, CONS);
+    } catch (const StatementStop&) {  // the pool ran out
+        cutshort(n, APP, closure, arg);
+        throw;
+    }
     x.right = variable;
     x.left = node(fn).right;
     newnodes += 2;
+    BetaSteps++;
+    stepdone(RuleClosure, n);
     substitute(n);
 }
 
@@ -72,16 +110,21 @@ static void compose(Ref s) {
     Ref last = NoNode;  // value cell of the last binding copied
     Ref p = node(inner).right;
     RingWatch ring;
-    while (p != nil && isbinding(p) && !metagain(ring, p)) {
-        Ref value = node(p).right;
-        Ref delayed = makenode(node(value).left, outer, SUB);
-        Ref cell = makenode(delayed, outer, CONS);
-        Ref binding = makenode(node(p).left, cell, CONS);
-        newnodes += 3;
-        if (last == NoNode) x.right = binding;
-        else node(last).right = binding;
-        last = cell;
-        p = node(value).right;
+    try {
+        while (p != nil && isbinding(p) && !metagain(ring, p)) {
+            Ref value = node(p).right;
+            Ref delayed = makenode(node(value).left, outer, SUB);
+            Ref cell = makenode(delayed, outer, CONS);
+            Ref binding = makenode(node(p).left, cell, CONS);
+            newnodes += 3;
+            if (last == NoNode) x.right = binding;
+            else node(last).right = binding;
+            last = cell;
+            p = node(value).right;
+        }
+    } catch (const StatementStop&) {  // the pool ran out: the copy made so far goes
+        cutshort(s, SUB, inner, outer);
+        throw;
     }
     x.left = node(inner).left;
 }
@@ -98,6 +141,7 @@ bool substitute(Ref s) {
         Ref t = x.left, e = x.right;
         if (e == nil) {  // sub(T, nil)  =>  ident(T)
             makeident(s, t);
+            stepdone(RuleSubNil, s);
             return true;
         }
         const Node& term = node(t);
@@ -106,9 +150,11 @@ bool substitute(Ref s) {
         case STRING:
         case REAL:  // sub(literal, E)  =>  ident(literal)
             makeident(s, t);
+            stepdone(RuleSubLiteral, s);
             return true;
         case IDENTIFIER:
             lookup(s);
+            stepdone(RuleLookup, s);
             return true;
         case LAMBDA:  // sub(lambda x B, E) is a closure
             return true;
@@ -117,37 +163,50 @@ bool substitute(Ref s) {
             if (metagainbuilding(ring, t)) return false;
             if (term.kind == SUB) {
                 compose(s);
+                stepdone(RuleCompose, s);
                 continue;
             }
             // sub(name, E)  =>  sub(its term, E)
             Ref d = definitionterm(t);
             if (node(d).kind == DEFINITION) {
                 makeident(s, d);
+                stepdone(RuleSubName, s);
                 return true;
             }
             x.left = d;
+            stepdone(RuleSubName, s);
             continue;
         }
-        default:
-            x.kind = term.kind;
-            if (term.left == term.right) {
-                // sub(k(A, A), E)  =>  k(D, D), D = sub(A, E): one delayed
-                // substitution serves both fields, so A is reduced once
-                Ref d = makenode(term.left, e, SUB);
-                newnodes += 1;
-                x.left = d;
-                x.right = d;
-                s = d;
-            } else {
-                // sub(k(A, B), E)  =>  k(sub(A, E), sub(B, E)); the left one
-                // goes on at once, down the left spine
-                Ref d1 = makenode(term.left, e, SUB);
-                x.left = d1;
-                Ref d2 = makenode(term.right, e, SUB);
-                x.right = d2;
-                newnodes += 2;
-                s = d1;
+        default: {
+            std::int32_t k = term.kind;
+            x.kind = k;
+            Ref next;
+            try {
+                if (term.left == term.right) {
+                    // sub(k(A, A), E)  =>  k(D, D), D = sub(A, E): one delayed
+                    // substitution serves both fields, so A is reduced once
+                    Ref d = makenode(term.left, e, SUB);
+                    newnodes += 1;
+                    x.left = d;
+                    x.right = d;
+                    next = d;
+                } else {
+                    // sub(k(A, B), E)  =>  k(sub(A, E), sub(B, E)); the left one
+                    // goes on at once, down the left spine
+                    Ref d1 = makenode(term.left, e, SUB);
+                    x.left = d1;
+                    Ref d2 = makenode(term.right, e, SUB);
+                    x.right = d2;
+                    newnodes += 2;
+                    next = d1;
+                }
+            } catch (const StatementStop&) {  // the pool ran out
+                cutshort(s, SUB, t, e);
+                throw;
             }
+            stepdone(RuleSubInto + k, s);
+            s = next;
+        }
         }
     }
 }

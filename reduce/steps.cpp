@@ -1,0 +1,109 @@
+// Counting the steps, and what happens at StepCheck: the trace, the step
+// limit and an interrupt.  The reducer's rules call stepdone once their
+// rewrite is complete, so whatever stops here leaves no node half rewritten.
+#include "reduce/internal.h"
+
+#include "print/print.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+std::uint64_t Steps = 0;
+std::uint64_t BetaSteps = 0;
+std::uint64_t OperatorSteps = 0;
+std::uint64_t StepCheck = 0;
+std::uint64_t MaxSteps = 0;
+std::int64_t TraceLines = -1;
+
+// How often, in steps, a statement that is neither traced nor limited looks
+// for an interrupt: often enough to answer Ctrl-C at once (a few microseconds
+// of reduction), rarely enough to cost nothing.
+constexpr std::uint64_t InterruptPoll = 4096;
+// A traced term is cut to this many characters, so one rewrite is one line
+// that still shows the shape of a large term.
+constexpr std::size_t TraceTermWidth = 200;
+
+static std::uint64_t StatementStart = 0;  // Steps when the statement began
+static std::int64_t TraceShown = 0;       // trace lines shown in this statement
+static std::uint64_t TraceHidden = 0;     // rewrites past the statement's trace lines
+
+// Sets StepCheck to the next step the reducer must look at.
+static void armsteps() {
+    std::uint64_t next = Steps + InterruptPoll;
+    if (TraceLines >= 0) next = Steps + 1;
+    // One step past the limit is the first the statement may not take.
+    if (MaxSteps != 0) next = std::min(next, StatementStart + MaxSteps + 1);
+    StepCheck = next;
+}
+
+void steerstatement() {
+    StatementStart = Steps;
+    TraceShown = 0;
+    TraceHidden = 0;
+    armsteps();
+}
+
+std::uint64_t statementsteps() { return Steps - StatementStart; }
+
+void endtrace() {
+    if (TraceHidden != 0)
+        diagf("trace: %llu more rewrites not shown", static_cast<unsigned long long>(TraceHidden));
+    TraceHidden = 0;
+}
+
+// The trace's name of a rule.
+static std::string rulename(int rule) {
+    switch (rule) {
+    case RuleBeta: return "beta";
+    case RuleClosure: return "closure";
+    case RuleSubNil: return "sub-nil";
+    case RuleSubLiteral: return "sub-literal";
+    case RuleLookup: return "lookup";
+    case RuleCompose: return "compose";
+    case RuleSubName: return "sub-name";
+    default: break;
+    }
+    if (rule >= RuleSubInto) return std::string("sub-") + OperatorTable[rule - RuleSubInto];
+    return OperatorTable[rule];
+}
+
+// "trace RULE coN TERM": n's term as the transcript would print it, with the
+// same labels, on one line of at most TraceTermWidth characters.
+static void traceline(int rule, Ref n) {
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* to = open_memstream(&text, &size);
+    if (to == nullptr) return;  // no memory for the line: the trace skips it
+    try {
+        printtermto(to, n, false);
+    } catch (const StatementStop&) {
+        // Too deep to print here; the reduction goes on, and meets the
+        // depth guard itself if the term really is that deep.
+        printrestore();
+        std::fputs("...", to);
+    }
+    std::fclose(to);
+    std::string term(text, size);
+    std::free(text);
+    while (!term.empty() && term.back() == ' ') term.pop_back();
+    if (term.size() > TraceTermWidth) term = term.substr(0, TraceTermWidth) + "...";
+    diagf("trace %s co%u %s", rulename(rule).c_str(), n, term.c_str());
+}
+
+void steered(int rule, Ref n) {
+    if (TraceLines >= 0) {
+        if (TraceShown < TraceLines) {
+            traceline(rule, n);
+            TraceShown++;
+        } else {
+            TraceHidden++;
+        }
+    }
+    if (Interrupted) {
+        Interrupted = 0;
+        stopstatement(Stop::Interrupt);
+    }
+    if (MaxSteps != 0 && statementsteps() > MaxSteps) stopstatement(Stop::Limit);
+    armsteps();
+}
