@@ -23,7 +23,8 @@
 //                         a deeper expansion can only be a macro reaching its
 //                         own name: "macro is overflow in yomikomi: M", the
 //                         statement stops
-// A stopped statement ends the run (Stop::Reading, see run/run.h).
+// A stopped statement ends the run (Stop::Reading, see run/run.h), or with
+// --keep-going only itself: skipstatement reads on through its ";".
 #pragma once
 
 #include <cstddef>
@@ -92,6 +93,10 @@ void textrelease(TextBuffer& b);
 // stops.
 extern TextBuffer LineBuffer;
 extern std::int64_t LineNumber;  // lines read so far from the current source
+// Where the statement being read began: the line (in its source) and the
+// column of its first token; 0 until the tokenizer has met one.
+extern std::int64_t StatementLine;
+extern long StatementColumn;
 
 // Adds a source after those listed; false when the list is full.
 bool inputadd(std::FILE* stream, bool close);
@@ -134,6 +139,11 @@ int macrofind(const char* word);
 // as needed) into starray from slot start; removes its text through the ";".
 // Returns the last slot written, start - 1 when the statement holds no token.
 int yomikomi(int start);
+
+// After the tokenizer stopped a statement (Stop::Reading), reads on through
+// the statement's ";" (echoing the lines it reads), so the next statement
+// starts after it; nothing when the stop came after the text was read.
+void skipstatement();
 
 // Replaces the unread text with a fixed statement (the constant terms).
 void setline(const char* text);

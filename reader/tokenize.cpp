@@ -4,6 +4,7 @@
 // and splicing in macro bodies wherever a word names a macro.
 #include "reader/reader.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
@@ -20,6 +21,8 @@ bool EchoInput = true;
 bool InputWaits = false;
 TextBuffer LineBuffer;
 std::int64_t LineNumber = 0;
+std::int64_t StatementLine = 0;
+long StatementColumn = 0;
 
 // The unread text of the current line starts at LineStart: cutting a
 // statement off moves the start instead of moving the rest of the line, so a
@@ -57,6 +60,10 @@ void textrelease(TextBuffer& b) {
     std::free(b.data);
     b = TextBuffer{};
 }
+// Where the tokenizer stood in the line (from LineStart) when it stopped a
+// statement, and whether the statement's text is still to be skipped.
+static long LineAt = 0;
+static bool StopInText = false;
 
 bool inputadd(std::FILE* stream, bool close) {
     if (InputCount == InputCapacity) return false;
@@ -130,6 +137,7 @@ void readerrelease() {
 [[noreturn]] static void linememory() {
     LineBuffer.length = 0;
     LineStart = 0;
+    LineAt = -1;  // a skip of the statement's rest starts on the next line
     outs("line is too long for memory in yomikomi\n");
     stopstatement(Stop::Reading);
 }
@@ -142,7 +150,7 @@ __attribute__((noinline)) static void lineread() {
     outcheck();
     LineBuffer.length = 0;
     LineStart = 0;
-    int c;
+    int c = 0;
     bool any = false;
     for (;;) {
         if (InputWaits) outflush();
@@ -163,6 +171,21 @@ __attribute__((noinline)) static void lineread() {
                     linememory();
                 }
             }
+        }
+        // A signal came while the read waited (SIGINT's handler does not
+        // restart reads, and line editing gives up its line): Ctrl-C drops
+        // what was typed of the statement; any other signal, read on.
+        bool cut = InputIsTerminal ? !any && Interrupted
+                                   : c == EOF && std::ferror(InputStream) && errno == EINTR;
+        if (cut) {
+            if (!InputIsTerminal) std::clearerr(InputStream);
+            if (Interrupted) {
+                Interrupted = 0;
+                LineBuffer.length = 0;
+                LineStart = 0;
+                stopstatement(Stop::Dropped);
+            }
+            continue;
         }
         if (any || InputAt + 1 >= InputCount) break;
         inputselect(InputAt + 1);
@@ -207,6 +230,7 @@ static inline bool isterminator(char c) {
 
 [[noreturn]] void slotoverflow() {
     outs("starray is overflow in yomikomi");
+    if (KeepGoing) outs("\n");
     stopstatement(Stop::Reading);
 }
 
@@ -223,6 +247,7 @@ static inline bool isterminator(char c) {
         held = held && textpush(WordText, c);
         p = nextpos(t, p);
     }
+    if (t.body == nullptr) LineAt = p;
     if (!held) {
         outs("word is too long for memory in yomikomi\n");
         stopstatement(Stop::Reading);
@@ -259,7 +284,14 @@ static int tokenize(const Text& t, int start, int level) {
             return i - 1;
         }
         if (t.body == nullptr && !isblank(c)) StatementStarted = true;
-        if (i >= TokenCapacity) slotoverflow();
+        if (i >= TokenCapacity) {
+            if (t.body == nullptr) LineAt = p;
+            slotoverflow();
+        }
+        if (StatementLine == 0 && t.body == nullptr && !isblank(c) && c != '%') {
+            StatementLine = LineNumber;  // the statement's first token
+            StatementColumn = LineStart + p + 1;
+        }
         char* slot = starray[i];
         slot[0] = c;
         slot[1] = '\0';
@@ -285,7 +317,10 @@ static int tokenize(const Text& t, int start, int level) {
                 slot[len++] = c;
             }
             slot[len] = '\0';
-            if (MacroTop >= 0) i = expandmacro(i, level);
+            if (MacroTop >= 0) {
+                if (t.body == nullptr) LineAt = p;  // where to skip from if the expansion stops
+                i = expandmacro(i, level);
+            }
             i++;  // the terminator is examined next, as the start of what follows
         }
     }
@@ -293,7 +328,35 @@ static int tokenize(const Text& t, int start, int level) {
 
 int yomikomi(int start) {
     StatementStarted = false;
-    return tokenize(Text{nullptr}, start, 0);
+    StatementLine = 0;
+    StatementColumn = 0;
+    StopInText = false;
+    try {
+        return tokenize(Text{nullptr}, start, 0);
+    } catch (const StatementStop& stop) {
+        StopInText = stop.why == Stop::Reading;
+        throw;
+    }
+}
+
+void skipstatement() {
+    if (!StopInText) return;
+    StopInText = false;
+    Text t{nullptr};
+    long p = LineAt;
+    if (p < 0 || LineStart + p >= long(LineBuffer.length)) p = nextpos(t, -1);
+    for (;;) {
+        char c = charat(t, p);
+        if (c == ';') {
+            LineStart += p + 1;
+            return;
+        }
+        if (c == '%') {
+            do p = nextpos(t, p);
+            while (charat(t, p) != '%');
+        }
+        p = nextpos(t, p);
+    }
 }
 
 void setline(const char* text) {
