@@ -29,7 +29,22 @@ static void printline(Ref t) {
     outs("\n");
 }
 
+// The reduction of CurrentRoot to its normal form, its normal-form and
+// newnodes lines; the expression's result.
+static Ref reduceroot() {
+    newnodes = 0;
+    statsreducing();
+    DepthPhase = "reduce";
+    Ref t = normalize(CurrentRoot);
+    forgetfinished();
+    printline(t);
+    printnewnodes();
+    StoppedRoot = NoNode;  // nothing waits for "normal" any more
+    return t;
+}
+
 Ref evalexpr(int n) {
+    statsexpression();
     DepthPhase = "fterm";
     Ref t = fterm(0, n);
     printline(t);
@@ -37,18 +52,14 @@ Ref evalexpr(int n) {
     t = expand(t);  // no allocation from the parse until CurrentRoot holds t
     printline(t);
     CurrentRoot = t;
-    newnodes = 0;
-    DepthPhase = "reduce";
-    t = normalize(t);
-    forgetfinished();
-    printline(t);
-    printnewnodes();
-    return t;
+    return reduceroot();
 }
 
 void printnewnodes() { outf("newnodes = %d\n", newnodescount()); }
 
-[[noreturn]] void endstatement(Stop why) {
+// The report of a stopped statement that concerns its term: with insatu
+// after exhaustion, the term under reduction; the newnodes line.
+static void stopreport(Stop why) {
     if (why == Stop::Exhausted && insatu && CurrentRoot != NoNode) {
         try {
             DepthPhase = "printterm";
@@ -57,7 +68,71 @@ void printnewnodes() { outf("newnodes = %d\n", newnodescount()); }
         }
     }
     if (why != Stop::Reading) printnewnodes();
+}
+
+[[noreturn]] void endstatement(Stop why) {
+    stopreport(why);
     theend();
+}
+
+// The line a diagnostic about the statement names.
+static long long statementline() {
+    return static_cast<long long>(StatementLine != 0 ? StatementLine : LineNumber);
+}
+
+// Puts the graph back at rest after a stop in the middle of a statement: the
+// marks a print or an expansion pass left, the finished marks, the parser's
+// partial terms, and the rewrite the pool's exhaustion cut short.  Every
+// live node is then reachable from the roots, none half rewritten.
+static void graphatrest() {
+    endcut(true);
+    poolrest();
+    forgetfinished();
+    ParseRootTop = 0;
+}
+
+void statementstopped(Stop why) {
+    switch (why) {
+    case Stop::Dropped:
+        if (StatementLine != 0)
+            diagf("%lld: interrupted: the unfinished statement is dropped", statementline());
+        else
+            diagf("interrupted: no statement was under way");
+        return;
+    case Stop::Limit:
+    case Stop::Interrupt:
+        // Steered to a stop between two rewrites: the term so far is the
+        // statement's normal-form line, and "normal" reduces it on.
+        forgetfinished();
+        try {
+            DepthPhase = "printterm";
+            printline(CurrentRoot);
+        } catch (const StatementStop&) {  // too deep to print: its own report is out
+            graphatrest();
+        }
+        printnewnodes();
+        if (why == Stop::Limit)
+            diagf("%lld: statement stopped after %llu steps", statementline(),
+                  static_cast<unsigned long long>(MaxSteps));
+        else
+            diagf("%lld: statement interrupted after %llu steps", statementline(),
+                  static_cast<unsigned long long>(statementsteps()));
+        StoppedRoot = CurrentRoot;
+        StatementsStopped = true;
+        return;
+    default:
+        break;
+    }
+    if (!Options.keepgoing) endstatement(why);
+    stopreport(why);
+    graphatrest();
+    CurrentRoot = NoNode;  // a stopped term cannot be taken up again: its nodes are free to go
+    skipstatement();
+    const char* what = why == Stop::Exhausted ? "the pool is exhausted"
+                       : why == Stop::Depth   ? "nesting too deep"
+                                              : "the statement cannot be read";
+    diagf("%lld: statement stopped: %s", statementline(), what);
+    StatementsStopped = true;
 }
 
 static inline bool is(const char* token, const char* word) { return std::strcmp(token, word) == 0; }
@@ -92,10 +167,17 @@ static void statement() {
         if (n >= 1) outs(starray[1]);
         outs("\n");
     } else if (is(word, "normal")) {
+        if (StoppedRoot != NoNode) {  // the stopped expression reduces on
+            statsexpression();
+            CurrentRoot = StoppedRoot;
+            LastResult = reduceroot();
+            return;
+        }
         DepthPhase = "expand";
         if (LastResult != NoNode) LastResult = expand(LastResult);
     } else if (is(word, "garbage")) {
         CurrentRoot = NoNode;
+        StoppedRoot = NoNode;
         cutatoms();
         LastResult = NoNode;
         collect(NoNode, NoNode);
@@ -118,11 +200,17 @@ static void statement() {
         endstatement(stop.why);
     }
     for (;;) {
+        statsbegin();
+        steerstatement();
+        Interrupted = 0;  // a Ctrl-C between statements has nothing to stop
         try {
             statement();
         } catch (const StatementStop& stop) {
-            endstatement(stop.why);
+            endtrace();
+            statementstopped(stop.why);
         }
+        statsend();
+        endtrace();
         // Read from a pipe or a terminal, each statement's output is seen
         // as soon as it is made.
         if (InputWaits) outflush();

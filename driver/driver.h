@@ -17,6 +17,9 @@
 extern Ref CurrentRoot;  // term of the expression under reduction; a root
 extern Ref LastResult;   // result of the last expression or definition; a root
 extern bool insatu;      // print CurrentRoot at pool exhaustion
+// The term of an expression stopped by the step limit or an interrupt, which
+// "normal" reduces on; NoNode when none waits.  A root.
+extern Ref StoppedRoot;
 
 // ---- the command line (commandline.cpp) ---------------------------------
 //   kestrivo [OPTION]... [FILE [LASTBLOCK [TOKENCAPACITY]]]
@@ -73,6 +76,19 @@ void printnewnodes();
 // The end of a statement that stopped early: its report, then the end of
 // the run.
 [[noreturn]] void endstatement(Stop why);
+// A statement of the cycle stopped early: a statement steered to a stop
+// (the step limit, an interrupt) and, with --keep-going, every other stop
+// end only the statement, the graph put back at rest; the rest end the run
+// (endstatement).
+void statementstopped(Stop why);
+
+// ---- the figures of --stats (stats.cpp) ---------------------------------
+void statsreset();       // start-up: no statement counted yet
+void statsbegin();       // a statement begins: the counters as they stand
+void statsexpression();  // the statement is an expression (or resumes one)
+void statsreducing();    // its newnodes count has started
+void statsend();         // the statement ended: its line, when it was an expression
+void statstotal();       // the run ended: the total line
 
 // ---- definitions (define.cpp) -------------------------------------------
 Ref defname(int n);   // NoNode when the name may not be defined

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
@@ -22,6 +23,7 @@
 
 Ref CurrentRoot = NoNode;
 Ref LastResult = NoNode;
+Ref StoppedRoot = NoNode;
 bool insatu = false;
 // Start-up is over and the statement cycle has begun: how the last-resort
 // memory report ends the run.
@@ -55,7 +57,7 @@ constexpr std::size_t StackLeast = std::size_t(1) << 20;
 constexpr std::size_t StackMargin = std::size_t(8) << 20;
 
 void resetstate() {
-    CurrentRoot = LastResult = NoNode;
+    CurrentRoot = LastResult = StoppedRoot = NoNode;
     nil = RealZeroNode = TrueNode = FalseNode = ErrorAtom = NoNode;
     AtomTop = StartupAtomTop = -1;
     ParseRootTop = 0;
@@ -65,6 +67,10 @@ void resetstate() {
     MacroTop = -1;
     EchoChoice = -1;
     DepthPhase = "fterm";
+    Steps = BetaSteps = OperatorSteps = 0;
+    endcut(false);
+    StatementsStopped = false;
+    statsreset();
 #ifdef KESTRIVO_FUZZ
     FuzzSteps = 0;
 #endif
@@ -81,6 +87,7 @@ void listroots() {
     addroot(&CurrentRoot);                  // the expression statement's graph
     addroots(AtomNode, &AtomTop, 1);        // names and definitions
     addroot(&LastResult);                   // what "normal" will expand
+    addroot(&StoppedRoot);                  // a stopped expression "normal" reduces on
     addroots(ParseRoots, &ParseRootTop, 0); // terms the parser holds
 }
 
@@ -125,6 +132,11 @@ static void listinputs(const Run& run) {
     resetstate();
     EchoChoice = Options.echo;
     Cycling = false;
+    // What the lower subsystems need of the command line.
+    QuietCollections = Options.quietgc;
+    MaxSteps = Options.maxsteps;
+    TraceLines = Options.trace;
+    KeepGoing = Options.keepgoing;
     outs("THIS IS KESTRIVO ************************* \n");
     listinputs(run);
     if (run.poolreport != PoolTaken) {
@@ -179,6 +191,11 @@ static void* runthread(void* arg) {
     } catch (const RunEnd& end) {
         run.status = end.status;
     }
+    // Every end of the run passes here: the figures of a statement the end
+    // cut short, then the run's total.
+    statsend();
+    endtrace();
+    statstotal();
     return nullptr;
 }
 
@@ -210,6 +227,39 @@ static std::size_t stackroom(std::size_t reader) {
     return used < most ? (most - used) / 2 : 0;
 }
 
+// SIGINT only raises the flag; the step check and the reader act on it.
+static void oninterrupt(int) { Interrupted = 1; }
+
+// Ctrl-C steers the run instead of killing it.  The handler does not restart
+// system calls, so a read waiting for the statement's text returns at once.
+// The run's thread takes the signal: the thread that waits for it blocks it.
+struct InterruptHandler {
+    struct sigaction saved;
+    bool installed = false;
+};
+
+static void catchinterrupt(InterruptHandler& h) {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = oninterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART
+    h.installed = sigaction(SIGINT, &action, &h.saved) == 0;
+}
+
+static void blockinterrupt(bool block) {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    pthread_sigmask(block ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+}
+
+static void releaseinterrupt(InterruptHandler& h) {
+    if (!h.installed) return;
+    blockinterrupt(false);  // one still pending goes to our handler, harmlessly
+    sigaction(SIGINT, &h.saved, nullptr);
+}
+
 int runkestrivo(int argc, const char* const* argv, std::FILE* input, std::FILE* output,
                 std::FILE* errors) {
     Output = output != nullptr ? output : stdout;
@@ -232,6 +282,11 @@ int runkestrivo(int argc, const char* const* argv, std::FILE* input, std::FILE* 
     stack = std::min({stack, StackMost, stackroom(readerbytes(Options.tokens))});
     stack = std::max(stack, StackLeast);
 
+    // Only the real program, which owns standard input, takes over Ctrl-C;
+    // tests, benchmarks and the fuzz target run in-process with their own input.
+    InterruptHandler interrupt;
+    if (input == nullptr) catchinterrupt(interrupt);
+
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_t thread;
@@ -242,6 +297,7 @@ int runkestrivo(int argc, const char* const* argv, std::FILE* input, std::FILE* 
             break;
         if (stack <= StackLeast) {  // no thread at all: report and stop
             outs("cannot start the interpreter thread\n");
+            releaseinterrupt(interrupt);
             pthread_attr_destroy(&attr);
             poolrelease();
             return outclose(1);
@@ -249,7 +305,9 @@ int runkestrivo(int argc, const char* const* argv, std::FILE* input, std::FILE* 
         stack = std::max(stack / 2, StackLeast);
     }
     pthread_attr_destroy(&attr);
+    if (interrupt.installed) blockinterrupt(true);
     pthread_join(thread, nullptr);
+    releaseinterrupt(interrupt);
 
     inputrelease();
     poolrelease();

@@ -1,0 +1,94 @@
+// The figures of --stats: one line on standard error after each expression
+// statement, and the run's total when the run ends.  The counters live where
+// they are counted (the reducer's steps, the store's collections and free
+// count); a statement's figures are their differences across it.
+//
+// The lines are an interface others parse; their form is fixed:
+//   kestrivo: stats line=L newnodes=N steps=S beta=B ops=O gcs=G freed=F highwater=H time_ms=T
+//   kestrivo: total statements=K newnodes=N steps=S beta=B ops=O gcs=G freed=F highwater=H time_ms=T
+// The total sums the stats lines before it (highwater: their largest).
+#include "driver/driver.h"
+
+#include "reader/reader.h"
+#include "reduce/reduce.h"
+
+#include <chrono>
+
+using Clock = std::chrono::steady_clock;
+
+// One statement's figures, or the run's sum of them.
+struct Figures {
+    std::int64_t newnodes = 0;
+    std::uint64_t steps = 0, beta = 0, ops = 0, gcs = 0, freed = 0;
+    std::uint32_t highwater = 0;
+    double ms = 0;
+};
+
+static bool Started = false;      // the statement cycle began: a total is due at the end
+static bool Expression = false;   // the statement under way is an expression
+static bool Reducing = false;     // and its newnodes count has started
+static std::uint64_t Statements = 0;  // stats lines printed
+static Figures Total;
+static Figures Before;            // the counters when the statement began
+static Clock::time_point StartTime;
+
+void statsreset() {
+    Started = Expression = false;
+    Statements = 0;
+    Total = Figures{};
+}
+
+void statsbegin() {
+    Started = true;
+    Expression = Reducing = false;
+    Before.steps = Steps;
+    Before.beta = BetaSteps;
+    Before.ops = OperatorSteps;
+    Before.gcs = Collections;
+    Before.freed = FreedNodes;
+    FewestFree = FreeCount;
+    StartTime = Clock::now();
+}
+
+void statsexpression() { Expression = true; }
+void statsreducing() { Reducing = true; }
+
+void statsend() {
+    if (!Options.stats || !Expression) return;
+    Expression = false;
+    Figures f;
+    f.newnodes = Reducing ? newnodescount() : 0;
+    f.steps = Steps - Before.steps;
+    f.beta = BetaSteps - Before.beta;
+    f.ops = OperatorSteps - Before.ops;
+    f.gcs = Collections - Before.gcs;
+    f.freed = FreedNodes - Before.freed;
+    f.highwater = PoolSize - fewestfree();
+    f.ms = std::chrono::duration<double, std::milli>(Clock::now() - StartTime).count();
+    std::int64_t line = StatementLine != 0 ? StatementLine : LineNumber;
+    diagf("stats line=%lld newnodes=%lld steps=%llu beta=%llu ops=%llu gcs=%llu freed=%llu highwater=%u time_ms=%.3f",
+          static_cast<long long>(line), static_cast<long long>(f.newnodes),
+          static_cast<unsigned long long>(f.steps), static_cast<unsigned long long>(f.beta),
+          static_cast<unsigned long long>(f.ops), static_cast<unsigned long long>(f.gcs),
+          static_cast<unsigned long long>(f.freed), f.highwater, f.ms);
+    Statements++;
+    Total.newnodes += f.newnodes;
+    Total.steps += f.steps;
+    Total.beta += f.beta;
+    Total.ops += f.ops;
+    Total.gcs += f.gcs;
+    Total.freed += f.freed;
+    if (f.highwater > Total.highwater) Total.highwater = f.highwater;
+    Total.ms += f.ms;
+}
+
+void statstotal() {
+    if (!Options.stats || !Started) return;
+    Started = false;
+    const Figures& f = Total;
+    diagf("total statements=%llu newnodes=%lld steps=%llu beta=%llu ops=%llu gcs=%llu freed=%llu highwater=%u time_ms=%.3f",
+          static_cast<unsigned long long>(Statements), static_cast<long long>(f.newnodes),
+          static_cast<unsigned long long>(f.steps), static_cast<unsigned long long>(f.beta),
+          static_cast<unsigned long long>(f.ops), static_cast<unsigned long long>(f.gcs),
+          static_cast<unsigned long long>(f.freed), f.highwater, f.ms);
+}
