@@ -126,7 +126,10 @@ void statementstopped(Stop why) {
     if (!Options.keepgoing) endstatement(why);
     stopreport(why);
     graphatrest();
-    CurrentRoot = NoNode;  // a stopped term cannot be taken up again: its nodes are free to go
+    // A term stopped this way cannot be taken up again: its nodes are free
+    // to go, and so are those of a stopped term whose resumption stopped.
+    if (StoppedRoot == CurrentRoot) StoppedRoot = NoNode;
+    CurrentRoot = NoNode;
     skipstatement();
     const char* what = why == Stop::Exhausted ? "the pool is exhausted"
                        : why == Stop::Depth   ? "nesting too deep"
