@@ -1,0 +1,105 @@
+// Stopping a statement in the middle of its reduction: what the graph looks
+// like afterwards is what lets the run go on, and a golden sees it only
+// through later answers.  These pin it directly: a rewrite cut short by the
+// pool's exhaustion is put back, a print in mid-reduction keeps the finished
+// marks, and the step limit stops between rewrites with the count right.
+#include "harness.h"
+
+#include "reduce/internal.h"
+
+class Steering : public Kestrivo {
+protected:
+    void TearDown() override {
+        MaxSteps = 0;
+        TraceLines = -1;
+        Kestrivo::TearDown();
+    }
+    // Parses and expands a statement and makes it the term under reduction.
+    Ref term(const char* text) {
+        Ref t = expand(parse(text));
+        CurrentRoot = t;
+        newnodes = 0;
+        return t;
+    }
+    // Runs the reduction of t and returns the stop it ended with, -1 for none.
+    static int reducestop(Ref t) {
+        int why = -1;
+        Captured c = capture([&] {
+            try {
+                normalize(t);
+            } catch (const StatementStop& stop) {
+                why = int(stop.why);
+            }
+        });
+        return why;
+    }
+};
+
+TEST_F(Steering, ARewriteCutShortByExhaustionIsPutBack) {
+    SKIP_IN_STRESS_BUILD();
+    Ref t = term("(lambda x x) 3;");
+    Ref fn = node(t).left, arg = node(t).right;
+    // Everything else the pool holds is made live, but for one free node:
+    // the beta rule gets its first node and not its second.
+    Ref chain = nil;
+    while (FreeCount > 1) {
+        chain = mk(CONS, nil, chain);
+        LastResult = chain;
+    }
+    EXPECT_EQ(reducestop(t), int(Stop::Exhausted));
+    EXPECT_EQ(node(t).kind, SUB);  // as the stop left it: what insatu prints
+    endcut(true);
+    EXPECT_EQ(node(t).kind, APP);
+    EXPECT_EQ(node(t).left, fn);
+    EXPECT_EQ(node(t).right, arg);
+    forgetfinished();
+    EXPECT_EQ(atrest(), "");
+    // With the pool back, the same node reduces to its answer.
+    LastResult = NoNode;
+    collectnow();
+    Captured c = capture([&] { t = normalize(t); });
+    EXPECT_EQ(node(t).kind, INTEGER);
+    EXPECT_EQ(std::int32_t(node(t).left), 3);
+}
+
+TEST_F(Steering, APrintInMidReductionKeepsTheFinishedMarks) {
+    Ref t = term("(lambda p (cons p p)) (lambda y y);");
+    Captured c = capture([&] { t = normalize(t); });
+    ASSERT_EQ(node(t).kind, CONS);
+    Ref lam = node(t).left;  // one node in both fields: the print labels it
+    ASSERT_EQ(node(t).right, lam);
+    ASSERT_EQ(node(lam).shared, 2);
+    ASSERT_EQ(node(t).shared, 2);
+    EXPECT_EQ(printed(t), "cons ( " + lab(lam) + " : lambda y y ) " + lab(lam) + " ");
+    EXPECT_EQ(node(lam).shared, 2);
+    EXPECT_EQ(node(t).shared, 2);
+    EXPECT_EQ(node(lam).mark, 1);
+    forgetfinished();
+    EXPECT_EQ(atrest(), "");
+}
+
+TEST_F(Steering, TheStepLimitStopsAfterTheStepPastIt) {
+    // (lambda x (* x x)) 3 takes 4 steps: beta, sub-*, lookup, *.
+    Ref t = term("(lambda x (* x x)) 3;");
+    MaxSteps = 2;
+    steerstatement();
+    EXPECT_EQ(reducestop(t), int(Stop::Limit));
+    EXPECT_EQ(statementsteps(), 3u);
+    forgetfinished();
+    EXPECT_EQ(atrest(), "");
+    // Reduced on with a new budget, it takes the one step left.
+    steerstatement();
+    Ref r = NoNode;
+    Captured c = capture([&] { r = normalize(t); });
+    EXPECT_EQ(c.status, -1);
+    EXPECT_EQ(statementsteps(), 1u);
+    EXPECT_EQ(node(r).kind, INTEGER);
+    EXPECT_EQ(std::int32_t(node(r).left), 9);
+
+    // Exactly at the limit, nothing stops.
+    t = term("(lambda x (* x x)) 4;");
+    MaxSteps = 4;
+    steerstatement();
+    EXPECT_EQ(reducestop(t), -1);
+    EXPECT_EQ(statementsteps(), 4u);
+}
