@@ -67,7 +67,7 @@ void resetstate() {
     MacroTop = -1;
     EchoChoice = -1;
     DepthPhase = "fterm";
-    Steps = BetaSteps = OperatorSteps = 0;
+    stepsreset();
     endcut(false);
     StatementsStopped = false;
     statsreset();

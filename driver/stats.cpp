@@ -41,7 +41,7 @@ void statsreset() {
 void statsbegin() {
     Started = true;
     Expression = Reducing = false;
-    Before.steps = Steps;
+    Before.steps = stepcount();
     Before.beta = BetaSteps;
     Before.ops = OperatorSteps;
     Before.gcs = Collections;
@@ -58,7 +58,7 @@ void statsend() {
     Expression = false;
     Figures f;
     f.newnodes = Reducing ? newnodescount() : 0;
-    f.steps = Steps - Before.steps;
+    f.steps = stepcount() - Before.steps;
     f.beta = BetaSteps - Before.beta;
     f.ops = OperatorSteps - Before.ops;
     f.gcs = Collections - Before.gcs;

@@ -30,12 +30,12 @@ enum Rule : int {
     RuleSubName,                 // sub(name, E)  =>  sub(its term, E), or ident(name)
 };
 
-// What the reducer does at StepCheck: the trace line, an interrupt, the step
+// What the reducer does when StepsLeft runs out: the trace line, an interrupt, the step
 // limit (these two stop the statement, after the rewrite, never inside one).
 void steered(int rule, Ref n);
 // Counts one step made by rule on node n, its rewrite complete.
 inline void stepdone(int rule, Ref n) {
-    if (++Steps >= StepCheck) steered(rule, n);
+    if (--StepsLeft <= 0) steered(rule, n);
 }
 
 void applylambda(Ref n);   // app(lambda x B, A)          => sub(B, [x:=A])

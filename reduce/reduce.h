@@ -45,13 +45,15 @@ void forgetfinished();
 // ---- counting and steering the steps (steps.cpp) -------------------------
 // A step is one rewrite of a node by a rule: a beta rule, one substitution
 // step, an operator rule.  Following an indirection or a name rewrites
-// nothing and is no step.  Every step adds one to Steps and compares it with
-// StepCheck; only at StepCheck does the reducer look further (steered), so
-// the step limit, the trace and an interrupt all cost one comparison a step.
-extern std::uint64_t Steps;          // steps since start-up
-extern std::uint64_t BetaSteps;      // of which beta rules (a lambda or a closure applied)
-extern std::uint64_t OperatorSteps;  // of which operator rules
-extern std::uint64_t StepCheck;      // Steps at which the reducer next looks
+// nothing and is no step.  Every step counts StepsLeft down by one; only
+// when it runs out does the reducer look further (steered), so the step
+// limit, the trace and an interrupt all cost one decrement and one test a
+// step.  The count of steps is kept from the countdowns.
+extern std::int64_t StepsLeft;       // steps until the reducer next looks
+extern std::uint64_t BetaSteps;      // beta steps since start-up (a lambda or a closure applied)
+extern std::uint64_t OperatorSteps;  // operator steps since start-up
+std::uint64_t stepcount();           // steps since start-up
+void stepsreset();                   // start-up: no step made yet
 
 // The steering a run asked for, set by the driver at start-up.
 extern std::uint64_t MaxSteps;      // steps a statement may take, 0 for no limit

@@ -1,5 +1,5 @@
-// Counting the steps, and what happens at StepCheck: the trace, the step
-// limit and an interrupt.  The reducer's rules call stepdone once their
+// Counting the steps, and what happens when the countdown runs out: the
+// trace, the step limit and an interrupt.  The reducer's rules call stepdone once their
 // rewrite is complete, so whatever stops here leaves no node half rewritten.
 #include "reduce/internal.h"
 
@@ -9,10 +9,9 @@
 #include <cstdlib>
 #include <string>
 
-std::uint64_t Steps = 0;
+std::int64_t StepsLeft = 0;
 std::uint64_t BetaSteps = 0;
 std::uint64_t OperatorSteps = 0;
-std::uint64_t StepCheck = 0;
 std::uint64_t MaxSteps = 0;
 std::int64_t TraceLines = -1;
 
@@ -24,27 +23,40 @@ constexpr std::uint64_t InterruptPoll = 4096;
 // that still shows the shape of a large term.
 constexpr std::size_t TraceTermWidth = 200;
 
-static std::uint64_t StatementStart = 0;  // Steps when the statement began
+static std::uint64_t CountdownStart = 0;  // steps made when the countdown began
+static std::int64_t Countdown = 0;        // the steps it was set to
+static std::uint64_t StatementStart = 0;  // steps made when the statement began
 static std::int64_t TraceShown = 0;       // trace lines shown in this statement
 static std::uint64_t TraceHidden = 0;     // rewrites past the statement's trace lines
 
-// Sets StepCheck to the next step the reducer must look at.
+std::uint64_t stepcount() { return CountdownStart + std::uint64_t(Countdown - StepsLeft); }
+
+void stepsreset() {
+    CountdownStart = StatementStart = 0;
+    Countdown = StepsLeft = 0;
+    BetaSteps = OperatorSteps = 0;
+}
+
+// Starts the countdown to the next step the reducer must look at.
 static void armsteps() {
-    std::uint64_t next = Steps + InterruptPoll;
-    if (TraceLines >= 0) next = Steps + 1;
-    // One step past the limit is the first the statement may not take.
-    if (MaxSteps != 0) next = std::min(next, StatementStart + MaxSteps + 1);
-    StepCheck = next;
+    std::uint64_t now = stepcount();
+    std::uint64_t next = InterruptPoll;
+    if (TraceLines >= 0) next = 1;
+    // One step past the limit is the first the statement may not take;
+    // steered has stopped the statement before now could pass it.
+    if (MaxSteps != 0) next = std::min(next, StatementStart + MaxSteps + 1 - now);
+    CountdownStart = now;
+    Countdown = StepsLeft = std::int64_t(next);
 }
 
 void steerstatement() {
-    StatementStart = Steps;
+    StatementStart = stepcount();
     TraceShown = 0;
     TraceHidden = 0;
     armsteps();
 }
 
-std::uint64_t statementsteps() { return Steps - StatementStart; }
+std::uint64_t statementsteps() { return stepcount() - StatementStart; }
 
 void endtrace() {
     if (TraceHidden != 0)

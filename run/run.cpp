@@ -5,6 +5,10 @@
 #include <cstdarg>
 #include <cstring>
 
+// The longest diagnostic written in one piece: a trace line's term is cut to
+// 200 characters, so every line the program writes fits.
+constexpr std::size_t DiagLine = 512;
+
 std::FILE* Output = stdout;
 std::FILE* Diagnostics = stderr;
 char* StackLimit = nullptr;
@@ -23,9 +27,24 @@ void outf(const char* format, ...) {
     va_end(args);
 }
 
+// Standard error is unbuffered, so the line is put together first and
+// written at once: one write a line, even for --stats after every statement.
 void diagf(const char* format, ...) {
-    std::fputs("kestrivo: ", Diagnostics);
+    static const char Prefix[] = "kestrivo: ";
+    char line[DiagLine];
+    std::memcpy(line, Prefix, sizeof Prefix - 1);
+    std::size_t room = sizeof line - (sizeof Prefix - 1) - 1;  // and the line end
     va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(line + sizeof Prefix - 1, room + 1, format, args);
+    va_end(args);
+    if (n >= 0 && std::size_t(n) <= room) {
+        std::size_t length = sizeof Prefix - 1 + std::size_t(n);
+        line[length++] = '\n';
+        std::fwrite(line, 1, length, Diagnostics);
+        return;
+    }
+    std::fputs(Prefix, Diagnostics);  // a line too long for the buffer goes in pieces
     va_start(args, format);
     std::vfprintf(Diagnostics, format, args);
     va_end(args);
