@@ -97,7 +97,7 @@ void statementstopped(Stop why) {
         if (StatementLine != 0)
             diagf("%lld: interrupted: the unfinished statement is dropped", statementline());
         else
-            diagf("interrupted: no statement was under way");
+            diagf("interrupted: the statement being read is dropped");
         return;
     case Stop::Limit:
     case Stop::Interrupt:

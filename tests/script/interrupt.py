@@ -71,7 +71,7 @@ def main():
         return fail("the run did not end with its closing line", out, err)
     if b"kestrivo: 1: statement interrupted after " not in err:
         return fail("no diagnostic for the interrupted statement", out, err)
-    if b"interrupted: no statement was under way" not in err:
+    if b"kestrivo: interrupted: the statement being read is dropped" not in err:
         return fail("no diagnostic for the interrupt at the read", out, err)
     print("interrupt: the statement stopped, the run went on: ok")
     return 0
