@@ -11,6 +11,7 @@ static NodeList& Reached = PoolLists[ReachedList];  // nodes the pre-pass set to
 // carries this bit, so the end of the print gives the node its 2 back.
 constexpr Ref FinishedEntry = 0x80000000u;
 static_assert(MaxBlocks * BlockSize < FinishedEntry, "pool positions leave the top bit free");
+static bool ReachedFinished = false;  // some entry of Reached carries the bit
 static int ItemCount = 0; // items printed in this print
 
 // Pre-pass: mark 0 = reached, shared 0 = reached twice.  Recurses on left,
@@ -24,7 +25,12 @@ static void markshared(Ref r) {
             return;
         }
         n.mark = 0;
-        Reached.items[Reached.top++] = n.shared == 2 ? (r | FinishedEntry) : r;
+        Ref entry = r;
+        if (n.shared == 2) {  // only a print in the middle of a reduction meets these
+            entry |= FinishedEntry;
+            ReachedFinished = true;
+        }
+        Reached.items[Reached.top++] = entry;
         markshared(n.left);
         r = n.right;
     }
@@ -99,17 +105,27 @@ static void printnode(Ref r, bool paren) {
 }
 
 void printrestore() {
-    for (std::size_t i = 0; i < Reached.top; i++) {
-        Ref entry = Reached.items[i];
-        Node& n = node(entry & ~FinishedEntry);
-        n.mark = 1;
-        n.shared = (entry & FinishedEntry) != 0 ? 2 : 1;
+    if (!ReachedFinished) {  // the usual case: every entry a plain position
+        for (std::size_t i = 0; i < Reached.top; i++) {
+            Node& n = node(Reached.items[i]);
+            n.mark = 1;
+            n.shared = 1;
+        }
+    } else {
+        for (std::size_t i = 0; i < Reached.top; i++) {
+            Ref entry = Reached.items[i];
+            Node& n = node(entry & ~FinishedEntry);
+            n.mark = 1;
+            n.shared = (entry & FinishedEntry) != 0 ? 2 : 1;
+        }
     }
     Reached.top = 0;
+    ReachedFinished = false;
 }
 
 void printterm(Ref term, bool paren) {
     Reached.top = 0;
+    ReachedFinished = false;
     markshared(term);
     ItemCount = 0;
     printnode(term, paren);

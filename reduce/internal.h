@@ -35,7 +35,7 @@ enum Rule : int {
 void steered(int rule, Ref n);
 // Counts one step made by rule on node n, its rewrite complete.
 inline void stepdone(int rule, Ref n) {
-    if (--StepsLeft <= 0) steered(rule, n);
+    if (--StepsLeft == 0) steered(rule, n);
 }
 
 void applylambda(Ref n);   // app(lambda x B, A)          => sub(B, [x:=A])

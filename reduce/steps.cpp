@@ -31,13 +31,8 @@ static std::uint64_t TraceHidden = 0;     // rewrites past the statement's trace
 
 std::uint64_t stepcount() { return CountdownStart + std::uint64_t(Countdown - StepsLeft); }
 
-void stepsreset() {
-    CountdownStart = StatementStart = 0;
-    Countdown = StepsLeft = 0;
-    BetaSteps = OperatorSteps = 0;
-}
-
-// Starts the countdown to the next step the reducer must look at.
+// Starts the countdown to the next step the reducer must look at.  It is
+// never less than 1, so that stepdone's test for 0 meets it exactly.
 static void armsteps() {
     std::uint64_t now = stepcount();
     std::uint64_t next = InterruptPoll;
@@ -47,6 +42,13 @@ static void armsteps() {
     if (MaxSteps != 0) next = std::min(next, StatementStart + MaxSteps + 1 - now);
     CountdownStart = now;
     Countdown = StepsLeft = std::int64_t(next);
+}
+
+void stepsreset() {
+    CountdownStart = StatementStart = 0;
+    Countdown = StepsLeft = 0;
+    BetaSteps = OperatorSteps = 0;
+    armsteps();
 }
 
 void steerstatement() {
