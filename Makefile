@@ -11,7 +11,7 @@ DEPS ?= check
 # and npm).
 EDITOR_TESTS ?= ON
 
-.PHONY: all build interpreter run test bench sanitize stress install package package-check clean
+.PHONY: all build interpreter run test bench sanitize stress install package package-check clean web web-test
 
 # What each goal needs from the machine, checked before anything runs: a
 # missing package stops make with one line naming it (tools/needs.sh).
@@ -78,5 +78,20 @@ package: interpreter
 package-check:
 	sh tools/check-install.sh $(BUILD)
 
+# The playground: the interpreter compiled to WebAssembly with Emscripten,
+# and the page around it, in the static folder web/dist.  Emscripten's
+# optimizer looks for its acorn module through NODE_PATH when node is not
+# Debian's own.
+WEB_BUILD ?= build-web
+web:
+	emcmake cmake -S . -B $(WEB_BUILD) -DKESTRIVO_TESTS=OFF -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+	NODE_PATH=/usr/share/nodejs cmake --build $(WEB_BUILD) -j $(JOBS) --target kestrivo_web
+	test -d web/node_modules || (cd web && npm ci --no-audit --no-fund)
+	node web/build.mjs $(WEB_BUILD)/web web/dist
+
+# The playground in a real browser, against the console binary's transcript.
+web-test: interpreter web
+	cd web && KESTRIVO=../$(BUILD)/kestrivo node --test test/
+
 clean:
-	rm -rf build build-sanitize build-stress build-fuzz
+	rm -rf build build-sanitize build-stress build-fuzz $(WEB_BUILD) web/dist
