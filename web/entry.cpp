@@ -6,12 +6,13 @@
 // What the worker gets back:
 //   - the transcript, the bytes the console binary would write to standard
 //     output, from webtranscript() and webtranscriptsize();
-//   - standard error's lines (the statistics), through the module's printErr;
+//   - what it would write to standard error (statistics, diagnostics), from
+//     webdiagnostics() and webdiagnosticssize();
 //   - the graph files that --dot=DIR writes, from the module's in-memory file
 //     system.
 //
-// The transcript stream is unbuffered, so the two pointers below are current
-// after every write.  When the browser's own call stack runs out in the
+// Both streams are unbuffered, so their buffer and size are current after
+// every write.  When the browser's own call stack runs out in the
 // middle of a run, the module traps with no unwinding of ours; the worker can
 // then still read what was printed up to that point, and starts a fresh
 // module for the next run.
@@ -24,9 +25,25 @@
 
 #include <emscripten/emscripten.h>
 
-static char* TranscriptBuffer = nullptr;   // open_memstream's buffer, owned by the stream
-static std::size_t TranscriptSize = 0;      // bytes written so far
-static std::FILE* TranscriptStream = nullptr;
+// A memory stream and what it has taken so far.
+struct Capture {
+    char* buffer = nullptr;  // open_memstream's buffer, owned by the stream
+    std::size_t size = 0;    // bytes written so far
+    std::FILE* stream = nullptr;
+};
+static Capture Transcript;
+static Capture Errors;
+
+// Forgets the last run's text and opens a fresh stream.
+static bool capture(Capture& c) {
+    if (c.stream != nullptr) std::fclose(c.stream);
+    std::free(c.buffer);
+    c = Capture{};
+    c.stream = open_memstream(&c.buffer, &c.size);
+    if (c.stream == nullptr) return false;
+    std::setvbuf(c.stream, nullptr, _IONBF, 0);
+    return true;
+}
 
 extern "C" {
 
@@ -34,13 +51,7 @@ extern "C" {
 // bytes).  words: the command line after the program name, one word per
 // line, e.g. "--stats\n--dot=/dot\n-\n5\n1000".  Returns the exit status.
 EMSCRIPTEN_KEEPALIVE int webrun(const char* program, int size, const char* words) {
-    if (TranscriptStream != nullptr) std::fclose(TranscriptStream);
-    std::free(TranscriptBuffer);
-    TranscriptBuffer = nullptr;
-    TranscriptSize = 0;
-    TranscriptStream = open_memstream(&TranscriptBuffer, &TranscriptSize);
-    if (TranscriptStream == nullptr) return 1;
-    std::setvbuf(TranscriptStream, nullptr, _IONBF, 0);
+    if (!capture(Transcript) || !capture(Errors)) return 1;
 
     // A memory stream of no bytes cannot be opened; the empty program is
     // the empty file.
@@ -59,13 +70,14 @@ EMSCRIPTEN_KEEPALIVE int webrun(const char* program, int size, const char* words
     for (const std::string& word : line) argv.push_back(word.c_str());
     argv.push_back(nullptr);
 
-    int status = runkestrivo(int(line.size()), argv.data(), input, TranscriptStream);
+    int status = runkestrivo(int(line.size()), argv.data(), input, Transcript.stream, Errors.stream);
     std::fclose(input);
-    std::fflush(stderr);
     return status;
 }
 
-EMSCRIPTEN_KEEPALIVE const char* webtranscript() { return TranscriptBuffer; }
-EMSCRIPTEN_KEEPALIVE int webtranscriptsize() { return int(TranscriptSize); }
+EMSCRIPTEN_KEEPALIVE const char* webtranscript() { return Transcript.buffer; }
+EMSCRIPTEN_KEEPALIVE int webtranscriptsize() { return int(Transcript.size); }
+EMSCRIPTEN_KEEPALIVE const char* webdiagnostics() { return Errors.buffer; }
+EMSCRIPTEN_KEEPALIVE int webdiagnosticssize() { return int(Errors.size); }
 
 }  // extern "C"

@@ -15,11 +15,13 @@
 // The module is the one the factory in kestrivo.js (built by Emscripten)
 // makes; a fresh one is made after a trap.
 /* global createKestrivo, importScripts */
+import { readtranscript } from "./transcript.js";
+
 importScripts("kestrivo.js");
 
 const DotDir = "/dot";
 
-let printed = []; // lines the module wrote through print and printErr during a call
+let printed = []; // lines the C library wrote to the real standard streams during a call
 let modulePromise = null;
 
 function freshmodule() {
@@ -46,29 +48,43 @@ function call(M, program, words) {
   } catch (err) {
     trap = String(err && err.message ? err.message : err);
   }
-  const at = M._webtranscript();
-  const size = M._webtranscriptsize();
-  const transcript = at ? new TextDecoder().decode(M.HEAPU8.slice(at, at + size)) : "";
+  const decode = (at, size) => (at ? new TextDecoder().decode(M.HEAPU8.slice(at, at + size)) : "");
+  const transcript = decode(M._webtranscript(), M._webtranscriptsize());
+  const errors = decode(M._webdiagnostics(), M._webdiagnosticssize());
+  const stderr = errors === "" ? [] : errors.replace(/\n$/, "").split("\n");
   if (trap === null) {
     M._free(textptr);
     M._free(wordptr);
   }
-  return { status, transcript, stderr: printed, trap };
+  return { status, transcript, stderr: [...stderr, ...printed], trap };
 }
 
-// Which of the opt-in options this build of the interpreter knows, read from
-// its own --help.
+// Which of the opt-in options this build of the interpreter carries out,
+// found by trying them on a statement of two beta steps: --stats writes a
+// line on standard error, --dot writes graph files, and --max-steps=1 leaves
+// the statement short of its normal form 1.
+const ProbeDir = "/probe";
 let capsPromise = null;
 async function capabilities() {
   if (capsPromise === null) {
     capsPromise = (async () => {
       const M = await modulePromise;
-      const r = call(M, "", "--help");
-      const help = r.transcript + "\n" + r.stderr.join("\n");
+      const program = "(lambda x x) ((lambda y y) 1);\n";
+      const r = call(M, program, ["--stats", `--dot=${ProbeDir}`, "--max-steps=1", "-"].join("\n"));
+      if (r.status !== 0) {
+        throw new Error(`the interpreter refused its options: ${r.stderr.join(" ")}`);
+      }
+      const statement = readtranscript(r.transcript, program).find((it) => it.kind === "statement");
+      let dots = [];
+      try {
+        dots = M.FS.readdir(ProbeDir).filter((name) => name.endsWith(".dot"));
+      } catch {
+        dots = [];
+      }
       return {
-        stats: help.includes("--stats"),
-        dot: help.includes("--dot"),
-        maxSteps: help.includes("--max-steps"),
+        stats: r.stderr.some((line) => line.startsWith("kestrivo: stats ")),
+        dot: dots.length > 0,
+        maxSteps: statement !== undefined && statement.normal !== "1 ",
       };
     })();
   }
