@@ -10,7 +10,7 @@
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
 import { spawn, execFileSync } from "node:child_process";
-import { mkdtempSync, mkdirSync, rmSync, existsSync } from "node:fs";
+import { mkdtempSync, mkdirSync, rmSync, existsSync, readFileSync, readdirSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { dirname, join, resolve } from "node:path";
 import { fileURLToPath } from "node:url";
@@ -156,6 +156,64 @@ test("Stop ends a run with no limit and a fresh interpreter takes the next", asy
   await setprogram("+ 1 2;\n");
   assert.match(await run(), /^exit status 0/);
   assert.equal(await page.locator("#transcript .statement .normal").textContent(), "3 ");
+});
+
+// Runs a program in the page's interpreter worker directly, without the UI.
+async function runinworker(program, lastblock, tokens) {
+  return page.evaluate(
+    ({ program, lastblock, tokens }) =>
+      new Promise((done) => {
+        const w = new Worker("worker.js");
+        w.onmessage = (e) => {
+          if (e.data.ready === undefined) {
+            w.terminate();
+            done(e.data);
+          } else w.postMessage({ id: 1, program, lastblock, tokens, maxSteps: 0 });
+        };
+      }),
+    { program, lastblock, tokens },
+  );
+}
+
+// The golden runner's renaming of sharing labels, line by line.
+const renamed = (text) =>
+  text.split("\n").map((line) => {
+    const names = new Map();
+    return line.replace(/co(\d+)/g, (_, n) => `co${names.get(n) ?? names.set(n, names.size + 1).get(n)}`);
+  });
+
+test("every golden program runs in the browser as in the console binary", async () => {
+  // The browser's call stack is far smaller than the console binary's
+  // thread, so a program nested deep enough may stop with the depth report
+  // where the binary went on; up to that line the transcripts agree.
+  const golden = join(root, "tests", "golden");
+  let compared = 0;
+  let deep = 0;
+  for (const file of readdirSync(golden).filter((f) => f.endsWith(".lam")).sort()) {
+    const name = file.slice(0, -4);
+    const argsfile = join(golden, `${name}.args`);
+    const words = existsSync(argsfile) ? readFileSync(argsfile, "utf8").split(/\s+/).filter(Boolean) : ["{lam}"];
+    // Options and other files are the console's business; the page gives
+    // the program text and the two counts.
+    if (words.some((w) => w.startsWith("-")) || (words.length > 0 && words[0] !== "{lam}")) continue;
+    const [lastblock = "5", tokens = "1000"] = words.slice(1);
+    const program = readFileSync(join(golden, file), "utf8");
+    const want = renamed(readFileSync(join(golden, `${name}.out`), "utf8"));
+    const r = await runinworker(program, Number(lastblock), Number(tokens));
+    assert.equal(r.trap, null, `${name}: the browser's stack ran out`);
+    const got = renamed(r.transcript);
+    let i = 0;
+    while (i < got.length && got[i] === want[i]) i++;
+    if (i === got.length && i === want.length) {
+      compared++;
+      continue;
+    }
+    assert.match(got[i] ?? "", /^depth is overflow in /, `${name}: line ${i + 1} differs`);
+    assert.deepEqual(got.slice(i + 2), ["THE END...................", ""], `${name}: the run did not end after the depth report`);
+    deep++;
+  }
+  assert.ok(compared > 70, `only ${compared} golden programs compared`);
+  assert.ok(deep < 10, `${deep} golden programs stopped for depth`);
 });
 
 test("no request left the page's own origin", () => {
