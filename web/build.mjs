@@ -30,15 +30,16 @@ await build({ ...common, entryPoints: [join(here, "src/worker.js")], outfile: jo
 for (const name of ["index.html", "style.css"]) cpSync(join(here, "src", name), join(outdir, name));
 for (const name of ["kestrivo.js", "kestrivo.wasm"]) cpSync(join(moduledir, name), join(outdir, name));
 
-// The examples, with the first words of each one's leading comment as its
-// title in the menu.
+// The examples, each with the start of its leading comment (to the first
+// stop, colon or line end, at most 44 characters) as its title in the menu.
 const examples = join(here, "..", "examples");
 const index = [];
 for (const file of readdirSync(examples).filter((f) => f.endsWith(".lam")).sort()) {
   const text = readFileSync(join(examples, file), "utf8");
   cpSync(join(examples, file), join(outdir, "examples", file));
   const comment = /^\s*%([^%]*)%?/.exec(text);
-  const first = comment ? comment[1].trim().split(/[.\n]/)[0].trim() : "";
+  let first = comment ? comment[1].trim().split(/[.:;\n]/)[0].trim() : "";
+  if (first.length > 44) first = `${first.slice(0, 43).replace(/\s+\S*$/, "")}…`;
   const name = file.replace(/\.lam$/, "");
   index.push({ file, title: first ? `${name}: ${first}` : name });
 }
