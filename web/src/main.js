@@ -191,12 +191,19 @@ function statementcard(item, stats) {
     if (e.key === "Enter") choose(item.index);
   });
   // Hovering a sharing label shows every place the same node appears.
+  // Hovering a sharing label shows every place the same node appears, in
+  // the card and, when this statement's graph is drawn, in the graph.
   card.addEventListener("mouseover", (e) => {
     const co = e.target.dataset?.co;
     for (const el of card.querySelectorAll(".co")) el.classList.toggle("hot", co !== undefined && el.dataset.co === co);
+    const drawn = item.index === chosen;
+    for (const g of document.querySelectorAll("#graph svg g.node")) {
+      const labelled = [...g.querySelectorAll("text")].some((t) => new RegExp(`\\b${co}\\b`).test(t.textContent));
+      g.classList.toggle("hot", drawn && co !== undefined && labelled);
+    }
   });
   card.addEventListener("mouseleave", () => {
-    for (const el of card.querySelectorAll(".co.hot")) el.classList.remove("hot");
+    for (const el of document.querySelectorAll(".co.hot, #graph svg g.node.hot")) el.classList.remove("hot");
   });
   return card;
 }
