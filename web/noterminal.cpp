@@ -1,0 +1,9 @@
+// The terminal of the playground's module: a web page has none.  The reader
+// turns to the terminal only for -i or when standard input is one, and the
+// page's runs read the program they are handed, so here the terminal is an
+// input that has ended.
+#include "reader/reader.h"
+
+bool terminalread(std::FILE*, bool, std::string&) { return false; }
+
+void terminalrelease() {}
