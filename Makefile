@@ -25,6 +25,8 @@ NEEDS_run := run
 NEEDS_install := run
 NEEDS_package := run package
 NEEDS_package-check := run package
+NEEDS_web := web
+NEEDS_web-test := run web browser
 GOAL_NEEDS := $(sort $(foreach goal,$(or $(MAKECMDGOALS),all),$(NEEDS_$(goal))))
 ifneq ($(GOAL_NEEDS),)
 NEEDS_REPORT := $(shell KESTRIVO_NEEDS_GOAL="make $(or $(MAKECMDGOALS),all)" $(SHELL) tools/needs.sh --deps=$(DEPS) $(GOAL_NEEDS))

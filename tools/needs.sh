@@ -11,6 +11,8 @@
 #            runner, the manual page's check
 #   editors  Vim and npm: the checks of the editor files
 #   package  dpkg-shlibdeps, which computes the Debian package's dependencies
+#   web      Emscripten, node and npm: the playground
+#   browser  Debian's Chromium, which the playground's test drives
 #
 # Nothing is printed when everything is there.  Otherwise one line goes to
 # standard output and the status is 1.  With --deps=install, run as root, the
@@ -57,6 +59,14 @@ missing() {
         ;;
       package)
         has dpkg-shlibdeps || out="$out dpkg-dev"
+        ;;
+      web)
+        has emcc || out="$out emscripten"
+        has node || out="$out nodejs"
+        has npm || out="$out npm"
+        ;;
+      browser)
+        [ -x /usr/bin/chromium ] || out="$out chromium"
         ;;
       *)
         echo "tools/needs.sh: unknown need '$need'" >&2
