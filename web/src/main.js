@@ -245,7 +245,8 @@ function showrun(m, program) {
     $("stderr").textContent += `${m.stderr.length ? "\n" : ""}stopped by the browser: ${m.trap}`;
     $("diagnostics").hidden = false;
   } else {
-    setstatus(text, m.status === 0 ? "ok" : "error");
+    if (m.status === 3) text += " · a statement was stopped (see standard error)";
+    setstatus(text, m.status === 0 ? "ok" : m.status === 3 ? "busy" : "error");
   }
 
   // Keep the chosen statement across runs when it still exists; otherwise
