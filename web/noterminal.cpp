@@ -4,6 +4,8 @@
 // input that has ended.
 #include "reader/reader.h"
 
-bool terminalread(std::FILE*, bool, std::string&) { return false; }
+#include <cstdio>
+
+Typed terminalread(std::FILE*, bool, TextBuffer&) { return Typed::End; }
 
 void terminalrelease() {}
