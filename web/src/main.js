@@ -59,6 +59,7 @@ let stopped = null; // how the last run was stopped, until the fresh worker is r
 
 function setstatus(text, kind = "") {
   $("status").textContent = text;
+  $("status").title = text; // the whole of it, where the toolbar cuts it short
   $("status").className = kind;
 }
 
