@@ -43,15 +43,17 @@ static NodeList& Finished = PoolLists[FinishedList];
 // never ends at such a node, so it records nothing and the ring watch sees
 // the same nodes as before.
 static NodeList& Ends = PoolLists[EndList];
-constexpr std::uint8_t FinishedMark = 2;  // shared flag of a finished node
-constexpr std::uint8_t EndMark = 3;       // shared flag of an indirection whose end is recorded
 
-// Lists n, whose shared flag the caller is about to set, for forgetfinished.
-static void listforstatement(Ref n) {
+static inline bool isreducermark(std::uint8_t flag) {
+    return flag == FinishedMark || flag == EndMark || flag == LookupMark;
+}
+
+void listforstatement(Ref n) {
     if (Finished.top == PoolSize) {  // only nodes freed and reused repeat in the list
         for (Ref r = 0; r < PoolSize; r++)
-            if (Pool[r].shared == FinishedMark || Pool[r].shared == EndMark) Pool[r].shared = 1;
+            if (isreducermark(Pool[r].shared)) Pool[r].shared = 1;
         Finished.top = 0;
+        forgetlookups();
     }
     Finished.items[Finished.top++] = n;
 }
@@ -60,9 +62,10 @@ void forgetfinished() {
     for (std::size_t i = 0; i < Finished.top; i++) {
         Node& x = node(Finished.items[i]);
         // a node since freed and reused is at rest already
-        if (x.shared == FinishedMark || x.shared == EndMark) x.shared = 1;
+        if (isreducermark(x.shared)) x.shared = 1;
     }
     Finished.top = 0;
+    forgetlookups();
 }
 
 void finish(Ref n) {
@@ -151,6 +154,7 @@ Ref reduce(Ref n) {
         case PRINT:  // print T  =>  false, after printing the normal form of T
             x.left = normalize(x.left);
             printterm(x.left, false);
+            forgetlookups();  // the print put the flags of what it reached back to 1
             return FalseNode;
         case DEFINITION: {  // a name defined after its mention was expanded
             hops++;

@@ -14,8 +14,11 @@
 //                       statement ends.  Non-zero, so the printer sees it as a
 //                       node reached once
 //                    3  on an indirection: the reducer recorded where its
-//                       run of indirections ends (EndList); back to 1 when
-//                       the statement ends, and like 2 for the printer
+//                       run of indirections ends (EndList)
+//                    4  on a pair: a record of the reducer's environment
+//                       lookups relies on its fields
+//                  3 and 4 go back to 1 when the statement ends, and the
+//                  printer sees them as it sees 2
 //                  on a definition (kind 40): 1 = body not expanded yet,
 //                  0 = expanded; it keeps its value between statements
 //   kind    32     the NodeKind, 0 to 44
