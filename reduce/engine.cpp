@@ -124,9 +124,10 @@ Ref reduce(Ref n) {
     Ref from = NoNode;       // the first indirection of the walk
     std::uint32_t hops = 0;  // indirections and definitions walked since
     // The walk ends at end, a node no later reduce in this statement takes
-    // further: record it for the indirections on the way.
+    // further: record it for the indirections on the way.  After a single
+    // step there is nothing to save: the operand leads to end already.
     auto ended = [&](Ref end) {
-        if (from != NoNode) recordend(from, end, hops);
+        if (hops > 1 && from != NoNode) recordend(from, end, hops);
         return end;
     };
     for (;;) {
