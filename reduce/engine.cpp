@@ -91,6 +91,7 @@ static void recordend(Ref from, Ref end, std::uint32_t hops) {
             u = x.left;
             continue;
         }
+        if (x.kind != IDENT) return;  // cannot happen: the walk came this way
         Ref next = nextafter(u);
         if (x.shared != EndMark) {
             listforstatement(u);
