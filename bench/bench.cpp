@@ -83,7 +83,7 @@ int main() {
                             "length = lambda l ((com l) (+ 1 (length (cdr l))) 0);\n"
                             "length (sieve (upto 2 999));\nexit;\n",
                      {"-", "999"}, 5});
-    cases.push_back({"a free name at each of 1000 levels, 100 blocks",
+    cases.push_back({"a free name at 1000 levels, 100 blocks",
                      "loop = lambda n ((= n 0) 0 (cons y (loop (- n 1))));\nloop 1000;\nexit;\n",
                      {"-", "99"}, 5});
     const std::string omega = "(lambda x (x x)) (lambda x (x x));\n";
