@@ -67,6 +67,28 @@ int main() {
     cases.push_back({"pair of a pair ... of one node, 30 deep",
                      "d = lambda p (cons p p);\n" + repeat("(d ", 30) + "1" + repeat(")", 30) + ";\nexit;\n",
                      {"-"}, 10});
+    // The reducer's long walks: an argument passed on unchanged down a
+    // recursion, a name searched for through a growing environment.
+    const std::string upto = "upto = lambda a b ((< b a) 0 (cons a (upto (+ a 1) b)));\n";
+    cases.push_back({"map and sum over 1000 elements, 100 blocks",
+                     upto + "map = lambda f l ((com l) (cons (f (car l)) (map f (cdr l))) 0);\n"
+                            "sum = lambda l ((com l) (+ (car l) (sum (cdr l))) 0);\n"
+                            "sum (map (lambda x (* x x)) (upto 1 1000));\nexit;\n",
+                     {"-", "99"}, 5});
+    cases.push_back({"sieve of the primes below 1000, 1000 blocks",
+                     upto + "filter = lambda p l ((com l) ((p (car l)) (cons (car l) (filter p (cdr l)))"
+                            " (filter p (cdr l))) 0);\n"
+                            "sieve = lambda l ((com l) (cons (car l) (sieve (filter (lambda x"
+                            " (<> (mod x (car l)) 0)) (cdr l)))) 0);\n"
+                            "length = lambda l ((com l) (+ 1 (length (cdr l))) 0);\n"
+                            "length (sieve (upto 2 999));\nexit;\n",
+                     {"-", "999"}, 5});
+    cases.push_back({"a free name at 1000 levels, 100 blocks",
+                     "loop = lambda n ((= n 0) 0 (cons y (loop (- n 1))));\nloop 1000;\nexit;\n",
+                     {"-", "99"}, 5});
+    const std::string omega = "(lambda x (x x)) (lambda x (x x));\n";
+    cases.push_back({"omega until 49 blocks are full", omega, {"-", "48"}, 3});
+    cases.push_back({"omega until 200 blocks are full", omega, {"-", "199"}, 3});
     cases.push_back({"garbage statement on 1000 blocks, 10 times",
                      repeat("garbage;\n", 10) + "exit;\n", {"-", "999"}, 5});
 

@@ -80,6 +80,7 @@ void resetstate() {
     endcut(false);
     StatementsStopped = false;
     statsreset();
+    reducestart();
 #ifdef KESTRIVO_FUZZ
     FuzzSteps = 0;
 #endif

@@ -21,22 +21,85 @@
 // ends, since a later definition of a name inside can unstick the node.
 static NodeList& Finished = PoolLists[FinishedList];
 
+// Where runs of indirections end.
+//
+// An argument passed on unchanged down a recursion (map's function, a
+// sieve's prime) is an indirection to the previous level's argument, which
+// is an indirection to the one before: level k would walk k indirections to
+// reach the value, and a list of n elements would cost n*n/2 steps.  So when
+// reduce returns a node that no later reduce in this statement can take
+// further, every indirection its walk went through records that node as its
+// end (shared = 3, Ends.items at its position), and later walks jump there.
+//
+// The record changes no node, so the graph, the printer's labels and every
+// count stay as they are.  It is exact because an indirection never changes
+// while it lives, nor do the indirections and expanded definitions after it,
+// and the end is a node reduce returns as it is: a lambda, a pair, an atom,
+// a closure, or a node finished in this statement.  A collection keeps the
+// whole run of a live indirection, and a dead one goes back to shared = 1
+// before it is used again, so the record survives collections; it is
+// forgotten with the finished nodes when the statement ends, since a new
+// definition can make a finished node reducible again.  A walk round a ring
+// never ends at such a node, so it records nothing and the ring watch sees
+// the same nodes as before.
+static NodeList& Ends = PoolLists[EndList];
+
+static inline bool isreducermark(std::uint8_t flag) {
+    return flag == FinishedMark || flag == EndMark || flag == LookupMark;
+}
+
+void listforstatement(Ref n) {
+    if (Finished.top == PoolSize) {  // only nodes freed and reused repeat in the list
+        for (Ref r = 0; r < PoolSize; r++)
+            if (isreducermark(Pool[r].shared)) Pool[r].shared = 1;
+        Finished.top = 0;
+        forgetlookups();
+    }
+    Finished.items[Finished.top++] = n;
+}
+
 void forgetfinished() {
     for (std::size_t i = 0; i < Finished.top; i++) {
         Node& x = node(Finished.items[i]);
-        if (x.shared == 2) x.shared = 1;  // a node since freed and reused is left alone
+        // a node since freed and reused is at rest already
+        if (isreducermark(x.shared)) x.shared = 1;
     }
     Finished.top = 0;
+    forgetlookups();
 }
 
 void finish(Ref n) {
-    if (Finished.top == PoolSize) {  // only nodes freed and reused repeat in the list
-        for (Ref r = 0; r < PoolSize; r++)
-            if (Pool[r].shared == 2) Pool[r].shared = 1;
-        Finished.top = 0;
+    listforstatement(n);
+    node(n).shared = FinishedMark;
+}
+
+// The next node after indirection n: its recorded end, or its operand.
+static inline Ref nextafter(Ref n) {
+    const Node& x = node(n);
+    return x.shared == EndMark ? Ends.items[n] : x.left;
+}
+
+// Records end as the end of every indirection from the first one of a
+// reduce walk, from, up to end.  The walk went through at most hops
+// indirections and definitions, each now an indirection or a definition
+// leading on to end, so this walk takes the same way once more.
+static void recordend(Ref from, Ref end, std::uint32_t hops) {
+    Ref u = from;
+    for (std::uint32_t i = 0; i < hops && u != end; i++) {
+        Node& x = node(u);
+        if (x.kind == DEFINITION) {
+            u = x.left;
+            continue;
+        }
+        if (x.kind != IDENT) return;  // cannot happen: the walk came this way
+        Ref next = nextafter(u);
+        if (x.shared != EndMark) {
+            listforstatement(u);
+            x.shared = EndMark;
+        }
+        Ends.items[u] = end;
+        u = next;
     }
-    node(n).shared = 2;
-    Finished.items[Finished.top++] = n;
 }
 
 Ref definitionterm(Ref d) {
@@ -59,10 +122,19 @@ Ref reduce(Ref n) {
     // for good the first time round, so one of them met again with nothing
     // built meanwhile means the ring has no end: that node is stuck.
     RingWatch ring;
+    Ref from = NoNode;       // the first indirection of the walk
+    std::uint32_t hops = 0;  // indirections and definitions walked since
+    // The walk ends at end, a node no later reduce in this statement takes
+    // further: record it for the indirections on the way.  After a single
+    // step there is nothing to save: the operand leads to end already.
+    auto ended = [&](Ref end) {
+        if (hops > 1 && from != NoNode) recordend(from, end, hops);
+        return end;
+    };
     for (;;) {
         FUZZSTEP();
         Node& x = node(n);
-        if (x.shared == 2) return n;  // finished earlier in this statement
+        if (x.shared == FinishedMark) return ended(n);  // finished earlier in this statement
         if ((x.kind == IDENT || x.kind == DEFINITION) && metagainbuilding(ring, n)) return n;
         switch (x.kind) {
         case LAMBDA:
@@ -71,19 +143,23 @@ Ref reduce(Ref n) {
         case INTEGER:
         case STRING:
         case REAL:
-            return n;
+            return ended(n);
         case SUB:
-            if (node(x.left).kind == LAMBDA) return n;  // a closure
+            if (node(x.left).kind == LAMBDA) return ended(n);  // a closure
             if (!substitute(n)) return n;
             continue;
         case IDENT:  // ident T  =>  T
-            n = x.left;
+            if (from == NoNode) from = n;
+            hops++;
+            n = nextafter(n);
             continue;
         case PRINT:  // print T  =>  false, after printing the normal form of T
             x.left = normalize(x.left);
             printterm(x.left, false);
+            forgetlookups();  // the print put the flags of what it reached back to 1
             return FalseNode;
         case DEFINITION: {  // a name defined after its mention was expanded
+            hops++;
             Ref t = definitionterm(n);
             if (node(t).kind == DEFINITION) return t;
             n = t;
@@ -104,14 +180,14 @@ Ref reduce(Ref n) {
             // No function: the application is normal once its parts are (a
             // function part reduce has just left stuck is finished already).
             finishboth(n);
-            return n;
+            return ended(n);
         }
         default:  // operators "car" to "=s": operands first, left before right
             x.left = reduce(x.left);
             if (x.kind >= PLUS) x.right = reduce(x.right);
             if (applyoperator(n)) continue;
             finish(n);
-            return n;  // operands of the wrong kinds: stuck
+            return ended(n);  // operands of the wrong kinds: stuck
         }
     }
 }

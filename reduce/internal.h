@@ -4,8 +4,19 @@
 
 #include "reduce/reduce.h"
 
+// The shared flags the reducer gives nodes for the rest of a statement; the
+// statement's end puts them back to 1 (forgetfinished).
+constexpr std::uint8_t FinishedMark = 2;  // a finished node
+constexpr std::uint8_t EndMark = 3;       // an indirection whose end is recorded
+constexpr std::uint8_t LookupMark = 4;    // an environment cell a lookup record relies on
+
+// Lists n for forgetfinished; the caller sets its flag (engine.cpp).
+void listforstatement(Ref n);
 // Records n as finished (shared = 2) until the statement ends (engine.cpp).
 void finish(Ref n);
+// Drops every lookup record (substitute.cpp): a cell one relies on changed,
+// or may have lost its flag.
+void forgetlookups();
 // Both fields of n to normal form, left before right, then finish(n): a stuck
 // application, a pair, a closure.  Inline, so the walk takes no extra frame.
 inline void finishboth(Ref n) {

@@ -13,7 +13,7 @@ Ref normalize(Ref n) {
     for (;;) {
         n = reduce(n);
         Node& x = node(n);
-        if (x.shared == 2) return n;  // normalized earlier in this statement
+        if (x.shared == FinishedMark) return n;  // normalized earlier in this statement
         switch (x.kind) {
         case LAMBDA:  // the body, under the binder
             x.right = normalize(x.right);
@@ -27,9 +27,15 @@ Ref normalize(Ref n) {
             }
             finishboth(n);
             return n;
-        case CONS:
+        case CONS: {
+            // A lookup record relies on the cell's fields as they are: a
+            // field that now leads to its normal form directly drops them.
+            bool relied = x.shared == LookupMark;
+            Ref left = x.left, right = x.right;
             finishboth(n);
+            if (relied && (x.left != left || x.right != right)) forgetlookups();
             return n;
+        }
         default:
             return n;
         }

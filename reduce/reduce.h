@@ -38,6 +38,10 @@ Ref expand(Ref n);
 // stop); endcut(false) only forgets it (start-up).
 void endcut(bool undo);
 
+// Start-up of the reducer: no record of an earlier run in the same process
+// is kept (the finished and indirection records go with the pool).
+void reducestart();
+
 // Ends the statement's record of finished nodes (see internal.h): every
 // node finished in it goes back to rest.
 void forgetfinished();

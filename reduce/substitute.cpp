@@ -80,22 +80,111 @@ static inline bool isbinding(Ref p) {
     return node(p).kind == CONS && node(node(p).right).kind == CONS;
 }
 
+// The last search for each identifier.
+//
+// Inside a recursion the environment grows by a binding or two at each
+// level, each level's bindings in front of the previous level's whole
+// environment (the closure of the recursive function holds it).  A name no
+// binding holds, or one bound far down, would be searched for through every
+// level each time: n*n/2 steps for n levels.  So each search records where
+// it started and which binding it found (none, when it ran to nil); a later
+// search for the same name that comes to that start takes the same answer.
+//
+// The answer is the same because the cells after the start are the same:
+// an environment cell is a pair, never rewritten into another kind, and
+// only normalization changes a pair's fields, once, when it finishes the
+// pair (compose links the cells it builds before any search can see them).  Each cell a search passes gets shared = 4, and normalization drops
+// every record when it changes the fields of such a cell.  The records go
+// too at each collection (they do not keep their nodes alive), at the end of
+// a statement and after a print (which puts the flags it meets back to 1).
+// A search that ends at a cell that is not a whole binding records nothing,
+// since that cell may still be rewritten into one.  Searching builds no node,
+// so no count changes.
+struct LookupRecord {
+    Ref variable = NoNode;  // the identifier searched for
+    Ref start = NoNode;     // the first cell of the environment searched
+    Ref found = NoNode;     // the binding found, NoNode for none
+    std::uint32_t epoch = 0;        // LookupEpoch when recorded
+    std::uint64_t collections = 0;  // Collections when recorded
+};
+// One record per slot, the slot picked by the identifier's position: a
+// program has at most 100 names, so few of 128 slots are shared.
+constexpr std::size_t LookupSlots = 128;
+// A search through at most this many bindings leaves a valid record of a
+// longer one in place: a name is often searched for in turn in a deep
+// environment and in a short one (the truth values' own x and y), and the
+// short one would push out the record that saves the long walk.
+constexpr std::uint32_t ShortSearch = 4;
+static LookupRecord Lookups[LookupSlots];
+static std::uint32_t LookupEpoch = 1;  // a record of another epoch is void
+
+void forgetlookups() {
+    if (++LookupEpoch == 0) reducestart();  // epochs come round again: clear instead
+}
+
+void reducestart() {
+    for (LookupRecord& r : Lookups) r = LookupRecord{};
+    LookupEpoch = 1;
+}
+
+// Gives an environment cell the flag that makes normalization report a
+// change of its fields; a finished cell's fields are final already.
+static inline void relyon(Ref cell) {
+    Node& x = node(cell);
+    if (x.shared == 1) {
+        listforstatement(cell);
+        x.shared = LookupMark;
+    }
+}
+
 // sub(v, E), v an identifier  =>  ident(the value bound to v in E), or
 // ident(v) when E does not bind it.  The search stops at the first cell that
 // is not a whole binding, and at a ring of bindings written by a program.
 static void lookup(Ref s) {
     Ref v = node(s).left;
-    Ref p = node(s).right;
+    Ref start = node(s).right;
+    if (start != nil && isbinding(start) && node(start).left == v) {  // the newest binding
+        makeident(s, node(node(start).right).left);
+        return;
+    }
+    LookupRecord& last = Lookups[v % LookupSlots];
+    bool valid = last.variable == v && last.epoch == LookupEpoch &&
+                 last.collections == Collections;
+    Ref known = valid ? last.start : NoNode;  // where the last search for v started
+    Ref p = start;
+    Ref found = NoNode;
+    bool answered = false;  // the search ended at nil, a binding of v or known
+    std::uint32_t bindings = 0;
     RingWatch ring;
     while (p != nil && isbinding(p) && !metagain(ring, p)) {
+        if (p == known) {
+            found = last.found;
+            answered = true;
+            bindings = ShortSearch + 1;  // this start now stands for the longer walk
+            break;
+        }
+        bindings++;
         Ref value = node(p).right;
         if (node(p).left == v) {
-            makeident(s, node(value).left);
-            return;
+            found = p;
+            answered = true;
+            break;
         }
         p = node(value).right;
     }
-    makeident(s, v);
+    if (p == nil) answered = true;
+    if (answered && (!valid || bindings > ShortSearch)) {
+        // The cells up to where the search stopped are what the record
+        // relies on; the ones after known carry the flag already.
+        for (Ref q = start; q != p; q = node(node(q).right).right) {
+            relyon(q);
+            relyon(node(q).right);
+        }
+        if (found == p) relyon(p);
+        last = LookupRecord{v, start, found, LookupEpoch, Collections};
+    }
+    if (found != NoNode) makeident(s, node(node(found).right).left);
+    else makeident(s, v);
 }
 
 // sub(sub(T, E2), E)  =>  sub(T, E2' E), where E2' binds every variable of E2

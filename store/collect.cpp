@@ -75,6 +75,7 @@ static void markroots(Ref a, Ref b) {
     }
 }
 
+
 void collect(Ref a, Ref b) {
     FewestFree = fewestfree();  // the high-water mark is reached just before a collection
     if (!QuietCollections) {

@@ -13,6 +13,12 @@
 //                       normal form is complete); back to 1 when the
 //                       statement ends.  Non-zero, so the printer sees it as a
 //                       node reached once
+//                    3  on an indirection: the reducer recorded where its
+//                       run of indirections ends (EndList)
+//                    4  on a pair: a record of the reducer's environment
+//                       lookups relies on its fields
+//                  3 and 4 go back to 1 when the statement ends, and the
+//                  printer sees them as it sees 2
 //                  on a definition (kind 40): 1 = body not expanded yet,
 //                  0 = expanded; it keeps its value between statements
 //   kind    32     the NodeKind, 0 to 44
@@ -32,8 +38,8 @@
 //
 // At rest: between two statements, and inside one outside a collection, a
 // print and an expansion pass, every node has mark = 1 and shared = 1, except
-// a definition's shared flag and the shared = 2 of nodes finished in the
-// statement under way.
+// a definition's shared flag and the shared = 2 or 3 the reducer gives nodes
+// in the statement under way.
 //
 // References are 32-bit positions in the pool (block * 1001 + position), not
 // addresses: that keeps a Node at 16 bytes on every machine and gives every
@@ -80,7 +86,7 @@ inline bool isoneoperand(std::int32_t k) { return k >= PRINT && k <= TRUNC; }
 // ---- limits ------------------------------------------------------------
 constexpr int BlockSize = 1001;  // nodes per block of the pool
 // Blocks beyond this are refused with "MEMORY OVER": a bigger pool would take
-// over 5 GB (16 bytes a node plus 4 for the printer's list) and sweeping it
+// over 7 GB (16 bytes a node plus 4 for each per-node list) and sweeping it
 // would take seconds; the bound also keeps every position below NoNode.
 constexpr std::int64_t MaxBlocks = 262144;
 // The collector's path stack: one entry per node on the current path whose two
@@ -91,14 +97,18 @@ constexpr int MarkStackSize = 12000;
 
 // ---- the pool (pool.cpp) ------------------------------------------------
 // A list of node references with room for one entry per node of the pool,
-// taken and released with the pool.
+// taken and released with the pool; a list may also serve as an array
+// indexed by pool position.
 struct NodeList {
     Ref* items = nullptr;
     std::size_t top = 0;  // entries in use
 };
 enum PoolListName {
     ReachedList,   // the printer's: nodes a print's pre-pass reached
-    FinishedList,  // the reducer's: nodes finished in this statement
+    FinishedList,  // the reducer's: nodes finished in this statement, and
+                   // indirections whose end it recorded
+    EndList,       // the reducer's, by position: where an indirection's run
+                   // ends, read only while its shared flag is 3
     PoolListCount
 };
 extern NodeList PoolLists[PoolListCount];

@@ -3,8 +3,8 @@
 
   interrupt.py KESTRIVO
 
-Starts KESTRIVO on a pipe with a runaway statement (omega, in a pool large
-enough to run for minutes), waits until standard error shows its first
+Starts KESTRIVO on a pipe with a runaway statement (fib 40 by
+self-application: hours of work in a pool it never fills), waits until standard error shows its first
 rewrite, and sends a real SIGINT.  The statement must stop with its report
 (the term so far and its newnodes line, "interrupted" on standard error),
 a second SIGINT while the program waits for input must drop nothing that
@@ -18,6 +18,8 @@ import signal
 import subprocess
 import sys
 import time
+
+RUNAWAY = b'(lambda f (f f 40)) (lambda s n ((< n 2) n (+ (s s (- n 1)) (s s (- n 2)))));'
 
 
 def fail(why, out=b"", err=b""):
@@ -36,7 +38,7 @@ def main():
     proc = subprocess.Popen([binary, "--quiet-gc", "--trace=1", "-", "199"],
                             stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE)
-    proc.stdin.write(b"(lambda x (x x)) (lambda x (x x));\n")
+    proc.stdin.write(RUNAWAY + b"\n")
     proc.stdin.flush()
     first = proc.stderr.readline()
     if not first.startswith(b"kestrivo: trace beta "):
@@ -58,7 +60,7 @@ def main():
         return fail("exit status %d, expected 3" % proc.returncode, out, err)
     lines = out.split(b"\n")
     try:
-        at = lines.index(b"(lambda x (x x)) (lambda x (x x));")
+        at = lines.index(RUNAWAY)
     except ValueError:
         return fail("the runaway statement's echo is lost", out, err)
     # The echo, the two terms, the term as the interrupt left it, newnodes.
