@@ -37,7 +37,7 @@ static Ref reduceroot() {
     DepthPhase = "reduce";
     Ref t = normalize(CurrentRoot);
     forgetfinished();
-    printline(t);
+    printnormal(t);
     printnewnodes();
     StoppedRoot = NoNode;  // nothing waits for "normal" any more
     return t;

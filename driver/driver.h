@@ -99,6 +99,8 @@ void watchstart();
 void watchparsed(Ref t);
 void watchexpanded(Ref t);
 void watchnormal(Ref t);
+// The normal-form line: read back with --readback, else as printed.
+void printnormal(Ref t);
 
 // ---- definitions (define.cpp) -------------------------------------------
 Ref defname(int n);   // NoNode when the name may not be defined

@@ -1,4 +1,4 @@
-// Watching an expression statement: what --dot and --warn do at
+// Watching an expression statement: what --dot, --readback and --warn do at
 // the three moments of an expression (parsed, expanded, normalized).  Each
 // step tests its switch once per statement; with none of the options a
 // statement does no more than it always has, and nothing here prints into
@@ -74,6 +74,13 @@ void watchparsed(Ref t) {
 
 void watchexpanded(Ref t) {
     if (Options.dotdir != nullptr) picture(t, "expanded");
+}
+
+void printnormal(Ref t) {
+    DepthPhase = "printterm";
+    if (Options.readback) printreadback(t);
+    else printterm(t, false);
+    outs("\n");
 }
 
 void watchnormal(Ref t) {
