@@ -25,11 +25,14 @@
 
 static NodeList& Reached = PoolLists[ReachedList];
 
-// A picture draws at most this many nodes, and the rest of the graph goes to
-// the cut node like what the printer's cut leaves out.  The printer's cut
-// counts no application node, so a long spine of applications passes it
-// with thousands of nodes; Graphviz lays out a thousand in a few seconds.
-constexpr std::size_t DotNodeLimit = 1000;
+// A picture draws at most this many inner nodes, and the rest of the graph
+// goes to the cut node like what the printer's cut leaves out.  The printer's
+// cut counts no application node, so a long spine of applications passes it
+// with thousands of nodes; Graphviz lays out 1500 in a few seconds.  A print
+// of 2000 items holds at most about 1000 inner nodes that are not
+// applications (each counts its name, at most its label too), so every other
+// picture meets the printer's cut first.
+constexpr std::size_t DotNodeLimit = 1500;
 
 // The printer's pre-pass, with a stack of its own.
 static void dotreach(Ref term) {
@@ -101,7 +104,7 @@ struct DotStep {
 struct DotWriter {
     std::FILE* out = nullptr;
     int items = 0;               // the printer's item count
-    std::size_t drawn = 0;       // nodes drawn
+    std::size_t drawn = 0;       // inner nodes drawn
     bool cut = false;            // the cut node is drawn
     std::size_t uses = 0;        // leaves drawn
 
@@ -127,7 +130,6 @@ struct DotWriter {
         const Node& n = node(r);
         char name[32];
         std::snprintf(name, sizeof name, "l%zu", uses++);
-        drawn++;
         std::fprintf(out, "  %s [label=\"%s\", shape=%s, tooltip=\"node %u\"];\n", name,
                      leaflabel(n).c_str(), n.kind == INTEGER || n.kind == REAL ? "plaintext" : "ellipse", r);
         if (side != NoSide) edge(from, side, name);
