@@ -37,7 +37,7 @@ static Ref reduceroot() {
     DepthPhase = "reduce";
     Ref t = normalize(CurrentRoot);
     forgetfinished();
-    printline(t);
+    printnormal(t);
     printnewnodes();
     StoppedRoot = NoNode;  // nothing waits for "normal" any more
     return t;
@@ -48,11 +48,15 @@ Ref evalexpr(int n) {
     DepthPhase = "fterm";
     Ref t = fterm(0, n);
     printline(t);
+    watchparsed(t);
     DepthPhase = "expand";
     t = expand(t);  // no allocation from the parse until CurrentRoot holds t
     printline(t);
+    watchexpanded(t);
     CurrentRoot = t;
-    return reduceroot();
+    Ref r = reduceroot();
+    watchnormal(r);
+    return r;
 }
 
 void printnewnodes() { outf("newnodes = %d\n", newnodescount()); }

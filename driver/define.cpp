@@ -19,6 +19,7 @@ Ref defname(int n) {
     Ref d = fatom(name);  // in the atom table, so it survives the parse below
     keeptruthapart(d);
     Ref body = fterm(2, n);
+    if (WarnOn) keepnotes(d);
     Node& def = node(d);
     def.kind = DEFINITION;
     def.left = body;

@@ -90,6 +90,18 @@ void statsreducing();    // its newnodes count has started
 void statsend();         // the statement ended: its line, when it was an expression
 void statstotal();       // the run ended: the total line
 
+// ---- watching an expression (watch.cpp) ---------------------------------
+// --dot, --readback and --warn at the moments of an expression statement.
+// watchstart sets the lower subsystems' switches from Options (before the
+// reader starts); the others run after the term is parsed, after it is
+// expanded and after its normal form is printed.
+void watchstart();
+void watchparsed(Ref t);
+void watchexpanded(Ref t);
+void watchnormal(Ref t);
+// The normal-form line: read back with --readback, else as printed.
+void printnormal(Ref t);
+
 // ---- definitions (define.cpp) -------------------------------------------
 Ref defname(int n);   // NoNode when the name may not be defined
 // Keeps TrueNode and FalseNode apart from a program's own x and y before the

@@ -154,6 +154,7 @@ static void listinputs(const Run& run) {
         endrun(1);
     }
     poolstart();
+    watchstart();
     outf("SIZE OF node = %d *** PLEASE WAIT A MOMENT.\n", int(sizeof(Node)));
     readerstart(Options.tokens);
     listroots();

@@ -12,6 +12,8 @@
 
 #include "store/store.h"
 
+#include <cstdio>
+
 constexpr int PrintItemLimit = 2000;
 
 // Prints term; paren says whether the outermost node is parenthesised.
@@ -23,3 +25,15 @@ void printtermto(std::FILE* to, Ref term, bool paren);
 // After a print stopped part way (nesting too deep), puts back the flags of
 // the nodes its pre-pass reached.
 void printrestore();
+
+// Prints a normal form with every closure read back as the lambda term it
+// stands for, parameters renamed where a value put in would be captured,
+// sharing labelled as printterm labels it (readback.cpp).  Takes no node and
+// changes no flag.
+void printreadback(Ref term);
+
+// Writes term to out as a Graphviz directed graph called title: the nodes and
+// edges the printer would print, labelled as it labels them, with a "cut"
+// node where its 2000-item cut falls (dot.cpp).  Takes no node and leaves
+// every flag at rest.
+void writedot(Ref term, std::FILE* out, const char* title);

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 Ref* ParseRoots = nullptr;
 std::int32_t ParseRootTop = 0;
@@ -186,7 +187,21 @@ static void closeparen(int lo, int& hi) {
     int b = rangesum(lo, hi);
     if (b <= 0) return;
     if (std::int64_t(hi) + b >= TokenCapacity) slotoverflow();
-    for (int i = 1; i <= b; i++) setslot(hi + i, ")");
+    if (WarnOn) {  // the b brackets left open, found from the end, told from the start
+        std::vector<int> open;
+        int depth = 0;
+        for (int j = hi; j >= lo; j--) {
+            if (starray[j][0] == ')') depth++;
+            else if (starray[j][0] != '(') continue;
+            else if (depth > 0) depth--;
+            else open.push_back(j);
+        }
+        for (auto j = open.rbegin(); j != open.rend(); ++j) warnclosed(*j);
+    }
+    for (int i = 1; i <= b; i++) {
+        setslot(hi + i, ")");
+        if (KeepPlaces) TokenPlace[hi + i] = TokenPlace[hi];
+    }
     hi += b;
 }
 
@@ -201,7 +216,10 @@ static Ref parserange(int lo, int hi);
 static Ref fapply(int lo, int hi) {
     closeparen(lo, hi);
     int m = matchparen(hi, lo, false);
-    if (m == NoMatch) return parserange(lo, hi - 1);  // a ")" that closes nothing
+    if (m == NoMatch) {  // a ")" that closes nothing
+        if (WarnOn) warndropclose(hi);
+        return parserange(lo, hi - 1);
+    }
     Ref function = parserange(lo, m - 1);
     pushroot(function);  // kept while the argument is built
     Ref argument = parserange(m, hi);
@@ -212,21 +230,38 @@ static Ref fapply(int lo, int hi) {
 static Ref parserange(int lo, int hi) {
     stackguard();
     if (hi < lo) return ErrorAtom;
-    if (lo == hi) return fatom(starray[lo]);
+    if (lo == hi) {
+        Ref leaf = fatom(starray[lo]);
+        if (WarnOn) noteleaf(leaf, lo);
+        return leaf;
+    }
     if (std::strcmp(starray[lo], "(") == 0) {
         int m = matchparen(lo, hi, true);
         if (m == hi) return parserange(lo + 1, hi - 1);      // one group
-        if (m == NoMatch) return parserange(lo + 1, hi);     // never closed: dropped
+        if (m == NoMatch) {  // never closed: dropped
+            if (WarnOn) warndropopen(lo);
+            return parserange(lo + 1, hi);
+        }
         return fapply(lo, hi);
     }
     int k = opindex(starray[lo]);
     if (k < 0) return fapply(lo, hi);
     int m = matchparen(lo + 1, hi, true);  // end of the first operand
+    // With warnings on, the parser keeps track of the parameters in scope,
+    // so that a name neither defined nor bound can be told.
+    bool binder = WarnOn && k == LAMBDA;
     if (m == hi || m == NoMatch) {
+        if (binder) paramstart();
         Ref a = parserange(lo + 1, hi);
+        if (binder) paramend();
         return makenode(a, isoneoperand(k) ? a : ErrorAtom, k);
     }
+    if (binder) paramstart();
     Ref first = parserange(lo + 1, m);
+    if (binder) {
+        paramend();
+        scopepush(first);
+    }
     pushroot(first);  // kept while the second operand is built
     int m2 = matchparen(m + 1, hi, true);
     Ref second;
@@ -239,11 +274,13 @@ static Ref parserange(int lo, int hi) {
         second = parserange(m, hi);
     }
     ParseRootTop--;
+    if (binder) scopepop();
     return makenode(first, second, k);
 }
 
 Ref fterm(int lo, int hi) {
     ParseRootTop = 0;
+    if (WarnOn) notesstart();
     // A statement and the ")" the parser may add after it must fit the tree:
     // past half a billion tokens it counts as an overflow of the token array.
     if (2 * (std::int64_t(hi) + 1) + 2 > MaxLeaves) slotoverflow();

@@ -166,3 +166,51 @@ Ref fterm(int lo, int hi);
 // Nodes the parser has built but not yet linked under a parent; roots.
 extern Ref* ParseRoots;
 extern std::int32_t ParseRootTop;  // entries in use
+
+// ---- places (tokenize.cpp) -------------------------------------------------
+// Where a token was read: the source (its index in Inputs), the line in that
+// source and the column, counted in characters from 1.  Kept only when
+// KeepPlaces is on (--warn, --dot; the driver sets it before readerstart), so
+// a plain run pays nothing per token.  A token a macro supplied has the
+// place of the macro's name; a ")" the parser supplies, the place of the
+// range's last token.
+struct Place {
+    std::int64_t line;    // 0: no place known
+    std::int32_t source;  // index in Inputs
+    std::int32_t column;  // 0: not known
+};
+extern bool KeepPlaces;
+extern Place* TokenPlace;     // one per slot of starray, while KeepPlaces
+extern Place StatementPlace;  // the first token of the statement last read
+
+// ---- warnings (warnings.cpp) -----------------------------------------------
+// What the reader can tell a user about the text it absorbs without a word:
+// words run together across a line end, carriage returns inside words, input
+// ending inside a statement or comment, brackets the parser closes or drops,
+// names used but never defined, and defined names used as parameters.  Every
+// entry point is called only when WarnOn is set.
+void warnjoined(const char* word, const Place& start);   // a word spans lines
+void warncarriage(const char* word, const Place& start); // a CR inside a word
+// The input ends; inside says where: 1 a statement, 2 a comment.
+void warnunfinished(int inside, const Place& start);
+// The parser's repairs, by slot: a "(" closed at the end of its range, a "("
+// never closed and dropped, a ")" that closes nothing and is dropped.
+void warnclosed(int slot);
+void warndropopen(int slot);
+void warndropclose(int slot);
+// The parser's view of names: a lambda's parameter is being parsed (or no
+// longer); a lambda body starts and ends; a leaf built from a slot.
+void paramstart();
+void paramend();
+void scopepush(Ref parameter);
+void scopepop();
+void noteleaf(Ref leaf, int slot);
+// Starts a statement's record of names (fterm calls it).
+void notesstart();
+// A definition statement's body was parsed: its names are kept with the
+// definition, to be checked when an expression uses it.
+void keepnotes(Ref definition);
+// An expression statement was parsed: warns about every name it uses, or
+// that the definitions it uses (and theirs, and so on) use, that is still
+// not defined.
+void checknames();

@@ -23,6 +23,9 @@ TextBuffer LineBuffer;
 std::int64_t LineNumber = 0;
 std::int64_t StatementLine = 0;
 long StatementColumn = 0;
+bool KeepPlaces = false;
+Place* TokenPlace = nullptr;
+Place StatementPlace{};
 
 // The unread text of the current line starts at LineStart: cutting a
 // statement off moves the start instead of moving the rest of the line, so a
@@ -64,6 +67,21 @@ void textrelease(TextBuffer& b) {
 // statement, and whether the statement's text is still to be skipped.
 static long LineAt = 0;
 static bool StopInText = false;
+
+// Columns count characters, not bytes: a byte that continues a UTF-8
+// sequence adds none.  Tokens are placed left to right, so the count goes on
+// from the last token placed on the line instead of starting over.
+static long CountedTo = 0;          // bytes of the line counted so far
+static std::int32_t CountedChars = 0;  // characters among them
+
+// What the statement being read has begun with, for the warning at the end
+// of the input: nothing yet, a token, or a comment not yet closed.
+enum Unfinished { NothingBegun, InStatement, InComment };
+static int Pending = NothingBegun;
+// Lines read from all sources together: a word whose first and last
+// characters were read at different counts spans a line end.
+static std::int64_t LinesRead = 0;
+static Place PendingPlace{};  // where the statement or the comment began
 
 bool inputadd(std::FILE* stream, bool close) {
     if (InputCount == InputCapacity) return false;
@@ -107,6 +125,10 @@ void readerstart(std::int32_t tokencapacity) {
         bool all = starray != nullptr && parserstart(tokencapacity) &&
                    (LineBuffer.room >= LineFirstRoom || textgrow(LineBuffer));
         if (!all) readerrelease();
+        if (all && KeepPlaces) {
+            TokenPlace = static_cast<Place*>(std::calloc(std::size_t(tokencapacity) + 1, sizeof(Place)));
+            if (TokenPlace == nullptr) readerrelease();
+        }
     }
     if (starray == nullptr) {
         outf("MEMORY OVER nn%d\n", tokencapacity);
@@ -115,6 +137,10 @@ void readerstart(std::int32_t tokencapacity) {
     MacroTop = -1;
     LineBuffer.length = 0;
     LineStart = 0;
+    CountedTo = CountedChars = 0;
+    Pending = NothingBegun;
+    LinesRead = 0;
+    StatementPlace = Place{};
     if (InputCount > 0) inputselect(0);
 }
 
@@ -126,6 +152,8 @@ std::size_t readerbytes(std::int32_t tokencapacity) {
 void readerrelease() {
     std::free(starray);
     starray = nullptr;
+    std::free(TokenPlace);
+    TokenPlace = nullptr;
     parserrelease();
     terminalrelease();
     textrelease(LineBuffer);
@@ -150,6 +178,7 @@ __attribute__((noinline)) static void lineread() {
     outcheck();
     LineBuffer.length = 0;
     LineStart = 0;
+    CountedTo = CountedChars = 0;
     int c = 0;
     bool any = false;
     for (;;) {
@@ -190,8 +219,12 @@ __attribute__((noinline)) static void lineread() {
         if (any || InputAt + 1 >= InputCount) break;
         inputselect(InputAt + 1);
     }
-    if (!any) theend();
+    if (!any) {
+        if (WarnOn && Pending != NothingBegun) warnunfinished(Pending, PendingPlace);
+        theend();
+    }
     LineNumber++;
+    LinesRead++;
     if (!EchoInput) return;
     std::fwrite(LineBuffer.data, 1, LineBuffer.length, Output);
     std::fputc('\n', Output);
@@ -217,6 +250,15 @@ static inline long nextpos(const Text& t, long p) {
         p = -1;
     }
     return p + 1;
+}
+
+// The place of position p of the current line.
+static Place placeof(long p) {
+    long at = LineStart + p;
+    if (at < CountedTo) CountedTo = CountedChars = 0;  // setline went back
+    for (; CountedTo < at; CountedTo++)
+        if ((static_cast<unsigned char>(LineBuffer.data[CountedTo]) & 0xC0) != 0x80) CountedChars++;
+    return Place{LineNumber, std::int32_t(InputAt), CountedChars + 1};
 }
 
 static inline bool isbracket(char c) {
@@ -271,7 +313,11 @@ static int expandmacro(int i, int level) {
         outf("macro is overflow in yomikomi: %s\n", MacroTable[row].name);
         stopstatement(Stop::Reading);
     }
-    return tokenize(Text{MacroTable[row].body}, i, level + 1);
+    Place at = KeepPlaces ? TokenPlace[i] : Place{};
+    int last = tokenize(Text{MacroTable[row].body}, i, level + 1);
+    if (KeepPlaces)
+        for (int j = i; j <= last; j++) TokenPlace[j] = at;
+    return last;
 }
 
 static int tokenize(const Text& t, int start, int level) {
@@ -280,7 +326,10 @@ static int tokenize(const Text& t, int start, int level) {
     for (;;) {
         char c = charat(t, p);
         if (c == ';' || (t.body != nullptr && c == '\0')) {
-            if (t.body == nullptr) LineStart += p + 1;  // the statement's text is used up
+            if (t.body == nullptr) {
+                LineStart += p + 1;  // the statement's text is used up
+                Pending = NothingBegun;
+            }
             return i - 1;
         }
         if (t.body == nullptr && !isblank(c)) StatementStarted = true;
@@ -295,17 +344,39 @@ static int tokenize(const Text& t, int start, int level) {
         char* slot = starray[i];
         slot[0] = c;
         slot[1] = '\0';
+        Place start{};
+        std::int64_t firstline = LinesRead;
+        if (KeepPlaces && t.body == nullptr && !isblank(c)) {
+            start = placeof(p);
+            if (c != '%') {
+                TokenPlace[i] = start;
+                if (i == 0) StatementPlace = start;
+                if (Pending == NothingBegun) {
+                    Pending = InStatement;
+                    PendingPlace = start;
+                }
+            }
+        }
         if (isbracket(c)) {
             i++;
             p = nextpos(t, p);
         } else if (isblank(c)) {
             p = nextpos(t, p);  // the next token overwrites the slot
         } else if (c == '%') {
+            int before = Pending;
+            Place beforeplace = PendingPlace;
+            if (KeepPlaces && t.body == nullptr) {
+                Pending = InComment;
+                PendingPlace = start;
+            }
             do p = nextpos(t, p);
             while (charat(t, p) != '%');
+            Pending = before;
+            PendingPlace = beforeplace;
             p = nextpos(t, p);
         } else {
             int len = 1;
+            std::int64_t lastline = LinesRead;  // the line of the word's last character
             for (;;) {
                 p = nextpos(t, p);
                 c = charat(t, p);
@@ -315,8 +386,13 @@ static int tokenize(const Text& t, int start, int level) {
                     wordoverflow(t, p, slot);
                 }
                 slot[len++] = c;
+                lastline = LinesRead;
             }
             slot[len] = '\0';
+            if (WarnOn && t.body == nullptr) {
+                if (std::strchr(slot, '\r') != nullptr) warncarriage(slot, start);
+                if (lastline != firstline) warnjoined(slot, start);
+            }
             if (MacroTop >= 0) {
                 if (t.body == nullptr) LineAt = p;  // where to skip from if the expansion stops
                 i = expandmacro(i, level);
@@ -327,6 +403,7 @@ static int tokenize(const Text& t, int start, int level) {
 }
 
 int yomikomi(int start) {
+    Pending = NothingBegun;
     StatementStarted = false;
     StatementLine = 0;
     StatementColumn = 0;
@@ -364,4 +441,5 @@ void setline(const char* text) {
     LineStart = 0;
     for (; *text != '\0'; text++)
         if (!textpush(LineBuffer, *text)) linememory();
+    CountedTo = CountedChars = 0;
 }

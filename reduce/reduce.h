@@ -42,6 +42,11 @@ void endcut(bool undo);
 // is kept (the finished and indirection records go with the pool).
 void reducestart();
 
+// --warn: a warning for each operator the normal form holds because its
+// operands are values of kinds it does not work on (warnings.cpp).  Takes no
+// node and leaves every flag at rest.
+void warnstuck(Ref normalform, std::int64_t line);
+
 // Ends the statement's record of finished nodes (see internal.h): every
 // node finished in it goes back to rest.
 void forgetfinished();

@@ -98,6 +98,7 @@ static void traceline(int rule, Ref n) {
         std::fputs("...", to);
     }
     std::fclose(to);
+    forgetlookups();  // the print put the flags of what it reached back to 1
     std::string term(text, size);
     std::free(text);
     while (!term.empty() && term.back() == ' ') term.pop_back();

@@ -78,6 +78,20 @@ int outclose(int status) {
     return 1;
 }
 
+bool WarnOn = false;
+
+void warnf(std::int64_t line, std::int32_t column, const char* format, ...) {
+    if (column > 0)
+        std::fprintf(Diagnostics, "kestrivo: %lld:%d: warning: ", static_cast<long long>(line), int(column));
+    else
+        std::fprintf(Diagnostics, "kestrivo: %lld: warning: ", static_cast<long long>(line));
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(Diagnostics, format, args);
+    va_end(args);
+    std::fputc('\n', Diagnostics);
+}
+
 [[noreturn]] void endrun(int status) {
     flushed();  // a failure is named by outclose at the end of the run
     throw RunEnd{status};

@@ -58,6 +58,15 @@ void outcheck();
 // Diagnostics when a write to the output failed.
 int outclose(int status);
 
+// --warn: remarks about the program on Diagnostics, never in the transcript.
+// The reader and the reducer each test the switch where they would warn; the
+// driver sets it at start-up.
+extern bool WarnOn;
+// "kestrivo: LINE:COLUMN: warning: " and the text; column 0 when the place in
+// the line is not known gives "kestrivo: LINE: warning: ".
+void warnf(std::int64_t line, std::int32_t column, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
 // How a run ends, carried from endrun to runkestrivo.
 struct RunEnd {
     int status;

@@ -1,0 +1,360 @@
+// Reading closures back (--readback): the normal-form line with every closure
+// sub(lambda x B, E) printed as the plain lambda term it stands for, B with
+// the values E binds put in for the variables.
+//
+// Nothing is built in the pool.  The walk carries a frame: the closures it
+// has entered (whose environments bind variables) and the lambdas whose
+// parameters it had to rename or that hide a binding of the same name.  A
+// variable is looked up through the frame, newest first; a value is printed
+// in the frame of the closure it came from.  A node printed in one frame is
+// one printed term, so sharing is found per node and frame, and a node met
+// twice is labelled "co<position>" as the printer labels it.  A cycle that
+// leads back into a closure or lambda already entered on the way is a
+// reference to where it was entered, so cyclic graphs print in finite text.
+//
+// Renaming: a lambda's parameter is renamed (a prime, or digits, within 8
+// characters) only when a value put into its body names a free variable of
+// the same name, which the parameter would otherwise capture.
+#include "print/print.h"
+
+#include "reader/reader.h"
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <tuple>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+// The walk gives up finding more sharing after this many node-and-frame
+// pairs: far more than a print of 2000 items can show, and a bound on the
+// work for graphs whose frames multiply.
+constexpr std::size_t ReadbackPairLimit = 1000000;
+// Names walked when looking for the variables a value or a body uses.
+constexpr std::size_t NameWalkLimit = 100000;
+
+// One frame entry: a closure entered (sub set) or a lambda's parameter
+// printed under a name of its own (lambda set).
+struct Frame {
+    int parent;        // -1 for the empty frame's parent
+    Ref sub;           // a closure, or NoNode
+    Ref lambda;        // a lambda whose parameter this binds, or NoNode
+    std::string name;  // the parameter's printed name
+};
+
+static std::vector<Frame> Frames;
+static std::map<std::tuple<int, Ref, Ref, std::string>, int> FrameIndex;
+
+struct PairState {
+    int reached = 0;
+    bool printed = false;
+    std::uint64_t label = 0;
+};
+static std::unordered_map<std::uint64_t, PairState> Pairs;
+static std::unordered_map<Ref, int> FirstFrame;  // the frame a node was first labelled in
+static bool Counting = false;  // the pre-pass: counting reaches, printing nothing
+static int Items = 0;
+
+static int framefor(int parent, Ref sub, Ref lambda, const std::string& name) {
+    auto key = std::make_tuple(parent, sub, lambda, name);
+    auto it = FrameIndex.find(key);
+    if (it != FrameIndex.end()) return it->second;
+    Frames.push_back(Frame{parent, sub, lambda, name});
+    int id = int(Frames.size()) - 1;
+    FrameIndex[key] = id;
+    return id;
+}
+
+static inline bool isbinding(Ref p) {
+    return node(p).kind == CONS && node(node(p).right).kind == CONS;
+}
+
+// What variable v stands for in frame f: a value and its frame (the result
+// true), or the name it prints as (false).
+static bool lookupvar(Ref v, int f, Ref& value, int& vframe, std::string& name) {
+    for (; f > 0; f = Frames[f].parent) {
+        const Frame& e = Frames[f];
+        if (e.lambda != NoNode) {
+            if (node(e.lambda).left == v) {
+                name = e.name;
+                return false;
+            }
+            continue;
+        }
+        std::size_t steps = 0;
+        for (Ref p = node(e.sub).right; p != nil && isbinding(p) && steps < NameWalkLimit; steps++) {
+            Ref cell = node(p).right;
+            if (node(p).left == v) {
+                value = node(cell).left;
+                vframe = e.parent;
+                return true;
+            }
+            p = node(cell).right;
+        }
+    }
+    name = AtomName[node(v).right];
+    return false;
+}
+
+// Follows indirections.
+static Ref through(Ref r) {
+    for (std::size_t k = 0; node(r).kind == IDENT && k < NameWalkLimit; k++) r = node(r).left;
+    return r;
+}
+
+// The names a graph uses (every identifier in it), up to the walk limit.
+static void namesof(Ref r, std::unordered_set<Ref>& names) {
+    std::unordered_set<Ref> seen;
+    std::vector<Ref> todo{r};
+    while (!todo.empty() && seen.size() < NameWalkLimit) {
+        Ref x = todo.back();
+        todo.pop_back();
+        if (!seen.insert(x).second) continue;
+        const Node& n = node(x);
+        if (n.kind == IDENTIFIER) names.insert(x);
+        if (isinner(n.kind)) {
+            todo.push_back(n.left);
+            todo.push_back(n.right);
+        }
+    }
+}
+
+// The printed names of the free variables of the values that frame f would
+// put in for the variables body uses.
+static void capturable(Ref body, int f, std::unordered_set<std::string>& out) {
+    std::unordered_set<Ref> used;
+    namesof(body, used);
+    for (Ref v : used) {
+        Ref value;
+        int vframe;
+        std::string name;
+        if (!lookupvar(v, f, value, vframe, name)) continue;
+        std::unordered_set<Ref> inner;
+        namesof(value, inner);
+        for (Ref w : inner) {
+            Ref wv;
+            int wf;
+            std::string wname;
+            if (!lookupvar(w, vframe, wv, wf, wname)) out.insert(wname);
+        }
+    }
+}
+
+static bool isatomname(const std::string& s) {
+    for (int i = 0; i <= AtomTop; i++)
+        if (s == AtomName[i]) return true;
+    return false;
+}
+
+// A name for parameter x that none of the names in taken is, nor any name
+// of the program: x', x'', then x1, x2, ... within 8 characters.
+static std::string freshname(const std::string& x, const std::unordered_set<std::string>& taken) {
+    for (std::string s = x; s.size() < std::size_t(MaxWord);) {
+        s += "'";
+        if (!taken.count(s) && !isatomname(s)) return s;
+    }
+    for (int k = 1;; k++) {
+        std::string digits = std::to_string(k);
+        std::string s = x.substr(0, std::min(x.size(), std::size_t(MaxWord) - digits.size())) + digits;
+        if (!taken.count(s) && !isatomname(s)) return s;
+    }
+}
+
+// The frame for the body of lambda l printed in frame f, and the name its
+// parameter prints as.
+static int enterlambda(Ref l, int f, std::string& name) {
+    // Met again inside itself: the frame it was first entered in.
+    for (int g = f; g > 0; g = Frames[g].parent)
+        if (Frames[g].lambda == l) {
+            name = Frames[g].name;
+            return g;
+        }
+    Ref x = node(l).left;
+    name = AtomName[node(x).right];
+    if (f == 0 || node(x).kind != IDENTIFIER) return f;
+    std::unordered_set<std::string> taken;
+    capturable(node(l).right, f, taken);
+    Ref value;
+    int vframe;
+    std::string outer;
+    bool hides = lookupvar(x, f, value, vframe, outer);  // x bound by a closure around
+    if (taken.count(name)) name = freshname(name, taken);
+    else if (!hides) return f;
+    return framefor(f, NoNode, l, name);
+}
+
+// The frame inside closure s entered from frame f.
+static int enterclosure(Ref s, int f) {
+    for (int g = f; g > 0; g = Frames[g].parent)
+        if (Frames[g].sub == s) return g;
+    return framefor(f, s, NoNode, "");
+}
+
+static inline std::uint64_t pairkey(Ref r, int f) { return (std::uint64_t(std::uint32_t(f)) << 32) | r; }
+
+static void emit(const char* s) {
+    if (!Counting) outs(s);
+}
+
+static void rbnode(Ref r, int f, bool paren);
+
+// r and frame f with closures, indirections and variables resolved to the
+// node and frame that print for them; false with name set for a variable
+// that prints as a name.
+static bool resolve(Ref& r, int& f, std::string& name) {
+    for (std::size_t k = 0; k < NameWalkLimit; k++) {
+        r = through(r);
+        const Node& n = node(r);
+        if (n.kind == IDENTIFIER) {
+            Ref value;
+            int vframe;
+            if (!lookupvar(r, f, value, vframe, name)) return false;
+            r = value;
+            f = vframe;
+            continue;
+        }
+        if (n.kind == SUB && node(n.left).kind == LAMBDA && n.right != nil) {
+            f = enterclosure(r, f);
+            r = n.left;
+            continue;
+        }
+        return true;
+    }
+    return true;
+}
+
+static void rbatom(Ref r) {
+    const Node& n = node(r);
+    char text[32];
+    if (n.kind == INTEGER) std::snprintf(text, sizeof text, "%d ", std::int32_t(n.left));
+    else if (n.kind == REAL) std::snprintf(text, sizeof text, "%g ", double(realvalue(n.left)));
+    else {
+        emit(AtomName[n.right]);
+        emit(" ");
+        return;
+    }
+    emit(text);
+}
+
+// The printer's printchain, with a lambda chain's frames carried along.
+static void rbchain(Ref r, int f, std::int32_t kind) {
+    for (;;) {
+        std::string name;
+        Ref x = r;
+        int g = f;
+        if (!resolve(x, g, name) || node(x).kind != kind || g != f) break;
+        PairState& st = Pairs[pairkey(x, f)];
+        if (Counting) {
+            if (++st.reached > 1 || Pairs.size() > ReadbackPairLimit) return;
+        } else if (st.printed || st.reached > 1) {
+            break;
+        } else {
+            st.printed = true;
+        }
+        if (kind == LAMBDA) {
+            std::string pname;
+            int body = enterlambda(x, f, pname);
+            if (Items <= PrintItemLimit) {
+                emit(pname.c_str());
+                emit(" ");
+                Items++;
+            }
+            f = body;
+            r = node(x).right;
+        } else {
+            rbnode(node(x).left, f, true);
+            r = node(x).right;
+        }
+    }
+    rbnode(r, f, true);
+}
+
+static void rbnode(Ref r, int f, bool paren) {
+    stackguard();
+    if (!Counting && Items > PrintItemLimit) return;
+    std::string name;
+    Ref reached = r;  // what the label names: the closure, not its lambda
+    if (!resolve(r, f, name)) {  // a variable printed as its name
+        emit(name.c_str());
+        emit(" ");
+        Items++;
+        return;
+    }
+    Node& n = node(r);
+    if (!isinner(n.kind)) {
+        rbatom(r);
+        Items++;
+        return;
+    }
+    PairState& st = Pairs[pairkey(r, f)];
+    if (Counting) {
+        if (++st.reached > 1 || Pairs.size() > ReadbackPairLimit) return;
+    } else if (st.printed) {
+        outf("co%llu ", static_cast<unsigned long long>(st.label));
+        return;
+    }
+    st.printed = !Counting;
+    bool shared = st.reached > 1;
+    if (!Counting && shared) {
+        // The node's position, as the printer labels it; the same node
+        // printed in a second frame is a second term and gets a number past
+        // every position.
+        auto first = FirstFrame.emplace(r, f).first;
+        Ref at = isinner(node(reached).kind) ? reached : r;
+        st.label = first->second == f ? at : std::uint64_t(PoolSize) + Pairs.size() + at;
+    }
+    if (paren || shared) emit("( ");
+    if (shared) {
+        if (!Counting) outf("co%llu : ", static_cast<unsigned long long>(st.label));
+        Items++;
+    }
+    if (n.kind == LAMBDA) {
+        std::string pname;
+        int body = enterlambda(r, f, pname);
+        emit("lambda ");
+        Items++;
+        emit(pname.c_str());
+        emit(" ");
+        Items++;
+        rbchain(n.right, body, LAMBDA);
+    } else if (isoneoperand(n.kind)) {
+        emit(OperatorTable[n.kind]);
+        emit(" ");
+        Items++;
+        rbnode(n.left, f, true);
+        if (Counting && n.right != n.left) rbnode(n.right, f, true);
+        else if (Counting) rbnode(n.left, f, true);  // as the printer's pre-pass counts it
+    } else if (n.kind == APP) {
+        Ref l = n.left;
+        int lf = f;
+        std::string lname;
+        bool flat = resolve(l, lf, lname) && node(l).kind == APP;
+        rbnode(n.left, f, !flat);
+        rbnode(n.right, f, true);
+    } else {
+        emit(OperatorTable[n.kind]);
+        emit(" ");
+        Items++;
+        rbnode(n.left, f, true);
+        rbchain(n.right, f, n.kind);
+    }
+    if (paren || shared) emit(") ");
+}
+
+void printreadback(Ref term) {
+    Frames.assign(1, Frame{-1, NoNode, NoNode, ""});
+    FrameIndex.clear();
+    Pairs.clear();
+    FirstFrame.clear();
+    Counting = true;
+    Items = 0;
+    rbnode(term, 0, false);
+    Counting = false;
+    Items = 0;
+    rbnode(term, 0, false);
+    Frames.clear();
+    FrameIndex.clear();
+    Pairs.clear();
+    FirstFrame.clear();
+}
