@@ -1,6 +1,7 @@
 // The node pool: one allocation of lastblock+1 blocks of 1001 nodes, the free
-// list threaded through the left fields of free nodes, the constructor and
-// the sweep that rebuilds the list.
+// list threaded through the left fields of free nodes, the sweep that
+// rebuilds the list and the allocator's slow course (its fast course is
+// inline in store.h).
 #include "store/store.h"
 
 #include <cstdlib>
@@ -114,10 +115,7 @@ void poolrest() {
     }
 }
 
-// Takes the head of the free list, collecting first when it is empty.  a and
-// b are the children of the node being built; the collection keeps them.
-static inline Ref unlinkfree(Ref a, Ref b) {
-    FUZZSTEP();
+Ref takeslow(Ref a, Ref b) {
 #ifdef KESTRIVO_STRESS_GC
     collect(a, b);
 #endif
@@ -130,14 +128,3 @@ static inline Ref unlinkfree(Ref a, Ref b) {
     FreeCount--;
     return r;
 }
-
-Ref makenode(Ref left, Ref right, std::int32_t kind) {
-    Ref r = unlinkfree(left, right);
-    Node& n = Pool[r];
-    n.kind = kind;
-    n.left = left;
-    n.right = right;
-    return r;
-}
-
-Ref takenode() { return unlinkfree(NoNode, NoNode); }

@@ -154,14 +154,43 @@ std::int64_t pooltake(std::int32_t lastblock);
 void poolstart();
 void poolrelease();
 
+// The allocator's slow course, out of line: the free list is empty (or, in the
+// stress build, every time), so it collects with a and b as extra roots and
+// stops the statement (Stop::Exhausted) when that frees nothing; then it
+// takes the head.
+Ref takeslow(Ref a, Ref b);
+
+// Takes the head of the free list; a and b are the children of the node being
+// built, which a collection must keep.  Inline: it runs for every node the
+// reducer builds, and its fast course is two loads and a store.
+inline Ref takefree(Ref a, Ref b) {
+    FUZZSTEP();
+#ifdef KESTRIVO_STRESS_GC
+    return takeslow(a, b);
+#else
+    Ref r = FreeHead;
+    if (r == NoNode) [[unlikely]] return takeslow(a, b);
+    FreeHead = Pool[r].left;
+    FreeCount--;
+    return r;
+#endif
+}
+
 // The one constructor of inner nodes.  When the free list is empty it runs a
 // collection with left and right as extra roots; when that frees nothing the
 // statement stops (Stop::Exhausted).  The node comes back at rest.
-Ref makenode(Ref left, Ref right, std::int32_t kind);
+inline Ref makenode(Ref left, Ref right, std::int32_t kind) {
+    Ref r = takefree(left, right);
+    Node& n = Pool[r];
+    n.kind = kind;
+    n.left = left;
+    n.right = right;
+    return r;
+}
 
 // A node for a leaf (number or atom) or a start-up constant: the same course
 // as makenode, with no extra roots.  Kind and fields are the caller's to set.
-Ref takenode();
+inline Ref takenode() { return takefree(NoNode, NoNode); }
 
 // Rebuilds the free list from every node whose mark is not 0 and returns how
 // many went on it; reset first sets every flag to 1 (start-up).
