@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <vector>
 
-static Ref MarkNode[MarkStackSize];            // the path from the root
+// The path from the root: for each node on it whose two fields differ, the
+// right field still to walk (kept here so that turning right reads no node).
+static Ref MarkRight[MarkStackSize];
 static std::uint8_t MarkTurned[MarkStackSize];  // 1 once the walk turned right
 
 static Root Roots[RootCapacity];  // filled by the driver at start-up
@@ -33,26 +35,33 @@ void addroots(const Ref* table, const std::int32_t* count, std::int32_t bias) {
 // current path whose two fields differ; a node whose fields are the same (one
 // operand, an indirection) and a definition (its body) cost no entry.
 static inline bool reached(Ref r) { return (MarkBits[r >> 6] >> (r & 63)) & 1; }
-static inline void setreached(Ref r) { MarkBits[r >> 6] |= std::uint64_t(1) << (r & 63); }
+
+// Sets r's bit; false when it was set already.
+static inline bool reachnew(Ref r) {
+    std::uint64_t& word = MarkBits[r >> 6];
+    std::uint64_t bit = std::uint64_t(1) << (r & 63);
+    if (word & bit) return false;
+    word |= bit;
+    return true;
+}
 
 static void marknode(Ref root) {
     int depth = 0;
     Ref cur = root;
     for (;;) {
         // Visit cur, descending along left fields while nodes are new.
-        while (cur != NoNode && !reached(cur)) {
-            setreached(cur);
+        while (cur != NoNode && reachnew(cur)) {
             const Node& n = Pool[cur];
-            if (n.kind == DEFINITION) {  // the body lives as long as its name
-                cur = n.left;
+            if (!isinner(n.kind)) {
+                if (n.kind != DEFINITION) break;
+                cur = n.left;  // the body lives as long as its name
                 continue;
             }
-            if (!isinner(n.kind)) break;
             if (n.left == n.right) {
                 cur = n.left;
                 continue;
             }
-            MarkNode[depth] = cur;
+            MarkRight[depth] = n.right;
             MarkTurned[depth] = 0;
             cur = n.left;
             if (++depth >= MarkStackSize) markstackover();
@@ -64,7 +73,7 @@ static void marknode(Ref root) {
             if (MarkTurned[depth] == 0) break;
         }
         MarkTurned[depth] = 1;
-        cur = Pool[MarkNode[depth]].right;
+        cur = MarkRight[depth];
         if (++depth >= MarkStackSize) markstackover();
     }
 }
