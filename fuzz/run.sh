@@ -34,5 +34,9 @@ fi
 
 # Fuzz: new inputs go to fuzz/corpus-run (not committed), seeded from both.
 echo "fuzzing for ${seconds}s"
+log="$build/fuzz-run.log"
 "$fuzzer" "${options[@]}" -max_total_time="$seconds" -fork="$jobs" \
-  fuzz/corpus-run fuzz/corpus
+  fuzz/corpus-run fuzz/corpus 2>&1 | tee "$log"
+# In fork mode each status line starts with the inputs run so far ("#N:").
+inputs=$(grep -oE '^#[0-9]+' "$log" | tail -n 1 | tr -d '#' || true)
+echo "fuzz: ${inputs:-0} inputs in ${seconds}s"

@@ -172,9 +172,8 @@ void readerrelease() {
 
 // Reads the next line of the program text into LineBuffer, without its line
 // feed, and echoes it.  A source used up gives way to the next; at the end of
-// the last the run ends as the exit statement ends it, and an unfinished
-// statement is dropped.
-__attribute__((noinline)) static void lineread() {
+// the last it returns false, reading nothing.
+__attribute__((noinline)) static bool linereadmore() {
     outcheck();
     LineBuffer.length = 0;
     LineStart = 0;
@@ -221,13 +220,20 @@ __attribute__((noinline)) static void lineread() {
     }
     if (!any) {
         if (WarnOn && Pending != NothingBegun) warnunfinished(Pending, PendingPlace);
-        theend();
+        return false;
     }
     LineNumber++;
     LinesRead++;
-    if (!EchoInput) return;
+    if (!EchoInput) return true;
     std::fwrite(LineBuffer.data, 1, LineBuffer.length, Output);
     std::fputc('\n', Output);
+    return true;
+}
+
+// The next line, as linereadmore; at the end of the input the run ends as the
+// exit statement ends it, and an unfinished statement is dropped.
+static void lineread() {
+    if (!linereadmore()) theend();
 }
 
 // Text being tokenized: the current line, which reads on at its end, or a
@@ -261,6 +267,21 @@ static Place placeof(long p) {
     return Place{LineNumber, std::int32_t(InputAt), CountedChars + 1};
 }
 
+// nextpos for a caller that must see the end of the input: false there,
+// instead of ending the run.
+static inline bool advance(const Text& t, long& p) {
+    if (t.body != nullptr) {
+        p = nextpos(t, p);
+        return true;
+    }
+    while (p + 1 >= long(LineBuffer.length) - LineStart) {
+        if (!linereadmore()) return false;
+        p = -1;
+    }
+    p++;
+    return true;
+}
+
 static inline bool isbracket(char c) {
     return c == '(' || c == ')' || c == '[' || c == ']' || c == '{' || c == '}';
 }
@@ -280,14 +301,15 @@ static inline bool isterminator(char c) {
 // whole, then stop the statement.  The word may run on over further lines,
 // which are echoed as they are read, so it is gathered before it is printed;
 // a word too long to gather is read to its end all the same and reported
-// without its text.
+// without its text.  The input may end inside the word: the report comes
+// all the same, naming what was read, and the run ends as after any other.
 [[noreturn]] static void wordoverflow(const Text& t, long p, const char* start) {
     WordText.length = 0;
     bool held = true;
     for (const char* s = start; *s != '\0' && held; s++) held = textpush(WordText, *s);
     for (char c = charat(t, p); !isterminator(c); c = charat(t, p)) {
         held = held && textpush(WordText, c);
-        p = nextpos(t, p);
+        if (!advance(t, p)) break;  // the input ends inside the word
     }
     if (t.body == nullptr) LineAt = p;
     if (!held) {

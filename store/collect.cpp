@@ -1,13 +1,18 @@
 // The mark-and-sweep collector.  Marking walks the graph depth-first from
 // every root with the fixed MarkStack instead of recursion; the sweep is the
-// pool's own.  A node reached by the marking has mark 0 until the sweep puts
-// it back to 1; every other node goes on the free list.
+// pool's own.  A node reached by the marking gets its bit in MarkBits; every
+// other node goes on the free list.  The nodes' own flags are not touched:
+// a collection runs only inside makenode and takenode, never inside a print
+// or an expansion pass, so every node it can reach is at rest, and it leaves
+// it so.
 #include "store/store.h"
 
 #include <cstdlib>
 #include <vector>
 
-static Ref MarkNode[MarkStackSize];            // the path from the root
+// The path from the root: for each node on it whose two fields differ, the
+// right field still to walk (kept here so that turning right reads no node).
+static Ref MarkRight[MarkStackSize];
 static std::uint8_t MarkTurned[MarkStackSize];  // 1 once the walk turned right
 
 static Root Roots[RootCapacity];  // filled by the driver at start-up
@@ -29,24 +34,34 @@ void addroots(const Ref* table, const std::int32_t* count, std::int32_t bias) {
 // Marks everything reachable from root.  The stack holds the nodes of the
 // current path whose two fields differ; a node whose fields are the same (one
 // operand, an indirection) and a definition (its body) cost no entry.
+static inline bool reached(Ref r) { return (MarkBits[r >> 6] >> (r & 63)) & 1; }
+
+// Sets r's bit; false when it was set already.
+static inline bool reachnew(Ref r) {
+    std::uint64_t& word = MarkBits[r >> 6];
+    std::uint64_t bit = std::uint64_t(1) << (r & 63);
+    if (word & bit) return false;
+    word |= bit;
+    return true;
+}
+
 static void marknode(Ref root) {
     int depth = 0;
     Ref cur = root;
     for (;;) {
         // Visit cur, descending along left fields while nodes are new.
-        while (cur != NoNode && Pool[cur].mark != 0) {
-            Node& n = Pool[cur];
-            n.mark = 0;
-            if (n.kind == DEFINITION) {  // the body lives as long as its name
-                cur = n.left;
+        while (cur != NoNode && reachnew(cur)) {
+            const Node& n = Pool[cur];
+            if (!isinner(n.kind)) {
+                if (n.kind != DEFINITION) break;
+                cur = n.left;  // the body lives as long as its name
                 continue;
             }
-            if (!isinner(n.kind)) break;
             if (n.left == n.right) {
                 cur = n.left;
                 continue;
             }
-            MarkNode[depth] = cur;
+            MarkRight[depth] = n.right;
             MarkTurned[depth] = 0;
             cur = n.left;
             if (++depth >= MarkStackSize) markstackover();
@@ -58,7 +73,7 @@ static void marknode(Ref root) {
             if (MarkTurned[depth] == 0) break;
         }
         MarkTurned[depth] = 1;
-        cur = Pool[MarkNode[depth]].right;
+        cur = MarkRight[depth];
         if (++depth >= MarkStackSize) markstackover();
     }
 }
@@ -82,6 +97,7 @@ void collect(Ref a, Ref b) {
         outs("\n");
         outs("GARBAGE... ");
     }
+    clearmarks();
     markroots(a, b);
     if (!QuietCollections) outs(" END OF MARKING...");
     std::uint32_t n = sweep(false);
@@ -92,8 +108,11 @@ void collect(Ref a, Ref b) {
 }
 
 // The debug check run between statements in the stress build and by the unit
-// tests.  It does not allocate nodes and leaves every flag as it found it.
+// tests.  It does not allocate nodes and leaves every flag as it found it;
+// it builds the rest of a lazily swept free list, which changes no node that
+// anyone can reach and not the order the list hands nodes out.
 const char* poolcheck() {
+    sweepfinish();
     for (Ref r = 0; r < PoolSize; r++) {
         const Node& n = Pool[r];
         if (n.mark != 1) return "a node is left with mark 0";
@@ -108,16 +127,16 @@ const char* poolcheck() {
         if (Pool[r].right != NoNode) return "a free node's right field is set";
         count++;
     }
+    clearmarks();
     markroots(NoNode, NoNode);
     const char* fault = "";
-    std::uint32_t reached = 0;
+    std::uint32_t live = 0;
     for (Ref r = 0; r < PoolSize; r++) {
-        if (Pool[r].mark == 0) {
-            reached++;
+        if (reached(r)) {
+            live++;
             if (onfree[r]) fault = "a reachable node is on the free list";
-            Pool[r].mark = 1;
         }
     }
-    if (reached + count > PoolSize) fault = "free and reachable nodes exceed the pool";
+    if (live + count > PoolSize) fault = "free and reachable nodes exceed the pool";
     return fault;
 }

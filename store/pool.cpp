@@ -1,9 +1,12 @@
 // The node pool: one allocation of lastblock+1 blocks of 1001 nodes, the free
-// list threaded through the left fields of free nodes, the constructor and
-// the sweep that rebuilds the list.
+// list threaded through the left fields of free nodes, the sweep that
+// rebuilds the list and the allocator's slow course (its fast course is
+// inline in store.h).
 #include "store/store.h"
 
+#include <bit>
 #include <cstdlib>
+#include <cstring>
 
 Node* Pool = nullptr;
 Ref PoolSize = 0;
@@ -21,13 +24,32 @@ Ref TrueNode = NoNode;
 Ref FalseNode = NoNode;
 Ref ErrorAtom = NoNode;
 NodeList PoolLists[PoolListCount];
+std::uint64_t* MarkBits = nullptr;
+Ref SweepNext = NoNode;
+
+// Whether MarkBits may hold a bit: set by clearmarks for the marking that
+// follows it, so that a fresh pool's bitmap, zeroed by the system, is never
+// written at start-up.
+static bool MarksUsed = false;
+
+// The lazy sweep builds at least this many positions of the pool at a time:
+// enough free nodes per slow-course call that its cost vanishes, few enough
+// that a statement needing a handful of nodes after a collection of a big,
+// mostly free pool touches a few pages of it.
+constexpr Ref SweepSpan = 4096;
+
+static std::size_t markwords(std::size_t nodes) { return (nodes + 63) / 64; }
 
 // Takes the pool of the given number of blocks and the per-node lists that
 // go with it, all or nothing.
 static bool takepool(std::int64_t blocks) {
     std::size_t count = std::size_t(blocks) * BlockSize;
-    Pool = static_cast<Node*>(std::malloc(count * sizeof(Node)));
-    bool all = Pool != nullptr;
+    // calloc: a big pool comes as fresh zero pages, which cost nothing until
+    // written; start-up writes none of them.
+    Pool = static_cast<Node*>(std::calloc(count, sizeof(Node)));
+    MarkBits = static_cast<std::uint64_t*>(std::calloc(markwords(count), sizeof(std::uint64_t)));
+    MarksUsed = false;
+    bool all = Pool != nullptr && MarkBits != nullptr;
     for (NodeList& list : PoolLists) {
         list.top = 0;
         list.items = all ? static_cast<Ref*>(std::malloc(count * sizeof(Ref))) : nullptr;
@@ -62,7 +84,7 @@ std::int64_t pooltake(std::int32_t lastblock) {
 }
 
 void poolstart() {
-    FreeHead = NoNode;
+    FreeHead = SweepNext = NoNode;
     FreeCount = FewestFree = 0;
     Collections = FreedNodes = 0;
 }
@@ -70,6 +92,9 @@ void poolstart() {
 void poolrelease() {
     std::free(Pool);
     Pool = nullptr;
+    std::free(MarkBits);
+    MarkBits = nullptr;
+    FreeHead = SweepNext = NoNode;
     PoolSize = 0;
     for (NodeList& list : PoolLists) {
         std::free(list.items);
@@ -78,30 +103,97 @@ void poolrelease() {
     }
 }
 
+void clearmarks() {
+    if (MarksUsed) std::memset(MarkBits, 0, markwords(PoolSize) * sizeof(std::uint64_t));
+    MarksUsed = true;
+}
+
+// The highest position below the given one that the marking did not reach,
+// NoNode when there is none.  A word at a time: a live stretch of 64 nodes
+// costs one test.
+static inline Ref highestfree(Ref below) {
+    if (below == 0) return NoNode;
+    Ref p = below - 1;
+    std::size_t w = p >> 6;
+    std::uint64_t free = ~MarkBits[w] & (~std::uint64_t(0) >> (63 - (p & 63)));
+    while (free == 0) {
+        if (w == 0) return NoNode;
+        free = ~MarkBits[--w];
+    }
+    return Ref(w * 64 + 63 - std::size_t(std::countl_zero(free)));
+}
+
+// Gives a node the fields of a free node whose link is not known yet.
+static inline void makefree(Ref r) {
+    Node& n = Pool[r];
+    n.mark = 1;
+    n.shared = 1;
+    n.right = NoNode;
+}
+
+// Builds the free list on from SweepNext over at least span positions: each
+// free node, highest first, gets flags 1, right NoNode and a link to the next
+// free node below it; the last one built links to the next free node, which
+// becomes SweepNext (NoNode when none is left).  It walks MarkBits a word at
+// a time and each word by its runs of free nodes, so a live stretch costs a
+// bit test and a free run a plain loop of stores.
+static void sweepmore(Ref span) {
+    Ref prev = SweepNext;  // built but for its link
+    if (prev == NoNode) return;
+    Ref stop = prev > span ? prev - span : 0;
+    makefree(prev);
+    std::size_t w = prev >> 6;
+    // The free positions of word w still to build, below prev.
+    std::uint64_t free = ~MarkBits[w] & ((std::uint64_t(1) << (prev & 63)) - 1);
+    for (;;) {
+        while (free == 0) {
+            if (w == 0) {
+                Pool[prev].left = NoNode;
+                SweepNext = NoNode;
+                return;
+            }
+            free = ~MarkBits[--w];
+        }
+        int top = 63 - std::countl_zero(free);
+        Ref r = Ref(w * 64 + std::size_t(top));
+        Pool[prev].left = r;
+        if (r < stop) {
+            SweepNext = r;
+            return;
+        }
+        // The run of free positions top, top-1, ... down to the first live one.
+        int run = std::countl_one(free << (63 - top));
+        Ref low = r - Ref(run - 1);
+        for (Ref q = r; q > low; q--) {
+            makefree(q);
+            Pool[q].left = q - 1;
+        }
+        makefree(low);
+        prev = low;
+        int bottom = top - run + 1;
+        free &= run == 64 ? 0 : ~(((std::uint64_t(1) << run) - 1) << bottom);
+    }
+}
+
+void sweepfinish() { sweepmore(PoolSize); }
+
 std::uint32_t sweep(bool reset) {
+    std::uint32_t count = PoolSize;
     if (reset) {
-        for (Ref r = 0; r < PoolSize; r++) {
-            Pool[r].mark = 1;
-            Pool[r].shared = 1;
-        }
+        if (MarksUsed) std::memset(MarkBits, 0, markwords(PoolSize) * sizeof(std::uint64_t));
+        MarksUsed = false;
+    } else {
+        for (std::size_t w = 0; w < markwords(PoolSize); w++)
+            count -= std::uint32_t(std::popcount(MarkBits[w]));
     }
-    FreeHead = NoNode;
-    std::uint32_t count = 0;
-    // Block by block and position by position is simply ascending order of
-    // position; each freed node goes on the front, so the list hands out the
-    // highest position first.
-    for (Ref r = 0; r < PoolSize; r++) {
-        Node& n = Pool[r];
-        if (n.mark != 0) {
-            n.shared = 1;
-            n.right = NoNode;
-            n.left = FreeHead;
-            FreeHead = r;
-            count++;
-        } else {
-            n.mark = 1;
-        }
-    }
+    // The full walk went up the positions pushing each free node on the
+    // front, so the list hands out the highest position first and each free
+    // node links to the next free one below it: built from the top down, the
+    // same list comes out, and it can be built as far as needed.
+    SweepNext = FreeHead = highestfree(PoolSize);
+    // Mostly live: build it all now, since a lazy sweep would come back for a
+    // few nodes at a time.
+    if (!reset && count <= PoolSize / 2) sweepfinish();
     FreeCount = count;
     return count;
 }
@@ -114,15 +206,14 @@ void poolrest() {
     }
 }
 
-// Takes the head of the free list, collecting first when it is empty.  a and
-// b are the children of the node being built; the collection keeps them.
-static inline Ref unlinkfree(Ref a, Ref b) {
-    FUZZSTEP();
+Ref takeslow(Ref a, Ref b) {
 #ifdef KESTRIVO_STRESS_GC
     collect(a, b);
 #endif
+    if (FreeHead == SweepNext) sweepmore(SweepSpan);
     if (FreeHead == NoNode) {
         collect(a, b);
+        if (FreeHead == SweepNext) sweepmore(SweepSpan);
         if (FreeHead == NoNode) stopstatement(Stop::Exhausted);
     }
     Ref r = FreeHead;
@@ -130,14 +221,3 @@ static inline Ref unlinkfree(Ref a, Ref b) {
     FreeCount--;
     return r;
 }
-
-Ref makenode(Ref left, Ref right, std::int32_t kind) {
-    Ref r = unlinkfree(left, right);
-    Node& n = Pool[r];
-    n.kind = kind;
-    n.left = left;
-    n.right = right;
-    return r;
-}
-
-Ref takenode() { return unlinkfree(NoNode, NoNode); }

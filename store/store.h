@@ -2,8 +2,9 @@
 // definition of a run is a Node taken from one fixed pool.
 //
 //   field   width  meaning
-//   mark    8      1 at rest; 0 while a collection, the printer's pre-pass or
-//                  a definition-expansion pass has reached the node
+//   mark    8      1 at rest; 0 while the printer's pre-pass or a
+//                  definition-expansion pass has reached the node.  The
+//                  collector keeps its own marks apart, in MarkBits
 //   shared  8      on every kind but a definition:
 //                    1  at rest
 //                    0  the printer's pre-pass reached the node twice (it is
@@ -36,10 +37,13 @@
 //   leaf 40..44       neither field is followed (the collector does follow a
 //                     definition's body, see collect.cpp)
 //
-// At rest: between two statements, and inside one outside a collection, a
-// print and an expansion pass, every node has mark = 1 and shared = 1, except
-// a definition's shared flag and the shared = 2 or 3 the reducer gives nodes
-// in the statement under way.
+// At rest: between two statements, and inside one outside a print and an
+// expansion pass, every node anyone can reach has mark = 1 and shared = 1,
+// except a definition's shared flag and the shared = 2 or 3 the reducer gives
+// nodes in the statement under way.  A collection leaves the flags of live nodes alone.
+// A free node that the lazy sweep has not reached yet (below SweepNext) is
+// reached by nothing and holds stale fields; sweepfinish gives every free node
+// the fields of a free node (flags 1, right NoNode, left the next free node).
 //
 // References are 32-bit positions in the pool (block * 1001 + position), not
 // addresses: that keeps a Node at 16 bytes on every machine and gives every
@@ -127,6 +131,21 @@ extern std::uint64_t FreedNodes;  // nodes those collections put on the free lis
 // mark is PoolSize minus this.
 inline std::uint32_t fewestfree() { return FreeCount < FewestFree ? FreeCount : FewestFree; }
 extern bool QuietCollections;     // --quiet-gc: collections print no report
+
+// The collector's marks, one bit a node (bit r % 64 of word r / 64), set when
+// the latest marking reached the node.  Apart from Node.mark, so that a live
+// node is at rest the moment the marking ends, before any sweep has passed it.
+extern std::uint64_t* MarkBits;
+// The lazy sweep.  A sweep need not build the whole free list at once: it
+// builds it from the top down, on demand, in exactly the order the full walk
+// gives (highest free position first).  SweepNext is the highest free node not
+// yet in list form, NoNode once the list is complete; the part built so far
+// ends with a link to it.  So "head not built yet" and "list empty" are the
+// one test FreeHead == SweepNext.
+extern Ref SweepNext;
+// Builds the rest of the free list now; for whoever walks the list or every
+// node (the pool check, tests).
+void sweepfinish();
 // Nodes substitution built for this expression.  Counted unsigned so that a
 // run of more than 2^31 steps wraps instead of overflowing; printed as the
 // signed 32-bit value, newnodescount().
@@ -150,22 +169,57 @@ inline Node& node(Ref r) { return Pool[r]; }
 constexpr std::int64_t PoolTaken = INT64_MIN;
 std::int64_t pooltake(std::int32_t lastblock);
 // Start-up of a pool pooltake has taken: an empty free list, to be filled by
-// the first sweep.
+// the first sweep.  The pool comes zeroed from the system and stays untouched
+// until its nodes are needed, so start-up costs the same at any pool size.
 void poolstart();
 void poolrelease();
+
+// The allocator's slow course, out of line: the head is not built yet (the
+// lazy sweep builds more of the list), or the list is empty (or, in the
+// stress build, every time) and it collects with a and b as extra roots,
+// stopping the statement (Stop::Exhausted) when that frees nothing; then it
+// takes the head.
+Ref takeslow(Ref a, Ref b);
+
+// Takes the head of the free list; a and b are the children of the node being
+// built, which a collection must keep.  Inline: it runs for every node the
+// reducer builds, and its fast course is two loads and a store.
+inline Ref takefree(Ref a, Ref b) {
+    FUZZSTEP();
+#ifdef KESTRIVO_STRESS_GC
+    return takeslow(a, b);
+#else
+    Ref r = FreeHead;
+    if (r == SweepNext) [[unlikely]] return takeslow(a, b);
+    FreeHead = Pool[r].left;
+    FreeCount--;
+    return r;
+#endif
+}
 
 // The one constructor of inner nodes.  When the free list is empty it runs a
 // collection with left and right as extra roots; when that frees nothing the
 // statement stops (Stop::Exhausted).  The node comes back at rest.
-Ref makenode(Ref left, Ref right, std::int32_t kind);
+inline Ref makenode(Ref left, Ref right, std::int32_t kind) {
+    Ref r = takefree(left, right);
+    Node& n = Pool[r];
+    n.kind = kind;
+    n.left = left;
+    n.right = right;
+    return r;
+}
 
 // A node for a leaf (number or atom) or a start-up constant: the same course
 // as makenode, with no extra roots.  Kind and fields are the caller's to set.
-Ref takenode();
+inline Ref takenode() { return takefree(NoNode, NoNode); }
 
-// Rebuilds the free list from every node whose mark is not 0 and returns how
-// many went on it; reset first sets every flag to 1 (start-up).
+// Rebuilds the free list from every node the latest marking did not reach
+// (MarkBits) and returns how many are on it; reset first forgets the marks,
+// so the whole pool is free (start-up).  Lazy (see SweepNext) when the pool
+// is mostly free, and at start-up; a full walk otherwise.
 std::uint32_t sweep(bool reset);
+// Clears MarkBits for a marking (a collection, the pool check).
+void clearmarks();
 
 // Puts every node back at rest after a statement stopped part way through a
 // print or an expansion pass: mark 1, and shared 1 where a print left 0; a

@@ -10,6 +10,7 @@ namespace {
 
 // The free list in order, at most the pool's size of it.
 std::vector<Ref> freelist() {
+    sweepfinish();
     std::vector<Ref> out;
     for (Ref r = FreeHead; r != NoNode && out.size() < PoolSize; r = node(r).left) out.push_back(r);
     return out;
@@ -91,6 +92,7 @@ TEST_F(Collector, MakenodeKeepsTheChildrenOfTheNodeItBuilds) {
     Ref b = mk(CONS, num(1), mk(CONS, num(2), nil));
     Ref z = mk(APP, num(3), num(4));  // reached by nothing
     Snapshot sa = snapshot(a), sb = snapshot(b), sz = snapshot(z);
+    sweepfinish();
     FreeHead = NoNode;  // the list has run out
     Ref c = NoNode;
     Captured report = capture([&] { c = mk(CONS, a, b); });

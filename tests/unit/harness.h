@@ -247,8 +247,10 @@ protected:
     }
 
     // Every node of the pool at rest: mark 1, and shared 1 except on a
-    // definition, where shared says whether the body is expanded.
+    // definition, where shared says whether the body is expanded.  The rest
+    // of a lazily swept free list is built first, as a full sweep would have.
     static std::string atrest() {
+        sweepfinish();
         for (Ref r = 0; r < PoolSize; r++) {
             const Node& n = node(r);
             if (n.mark != 1) return "node " + std::to_string(r) + " has mark 0";
@@ -281,6 +283,7 @@ protected:
 
     // Which nodes are on the free list (walking at most the pool's size).
     static std::vector<bool> freeset() {
+        sweepfinish();
         std::vector<bool> on(PoolSize, false);
         Ref r = FreeHead;
         for (Ref steps = 0; r != NoNode && steps < PoolSize; steps++, r = node(r).left) on[r] = true;

@@ -1,0 +1,2 @@
+(define (sumto n) (if (= n 0) 0 (+ n (sumto (- n 1)))))
+(display (sumto 5000)) (newline)
