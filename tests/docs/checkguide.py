@@ -38,7 +38,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "golden"))
-from run import normalise  # noqa: E402  (the golden runner's label renaming)
+from run import differ, normalise  # noqa: E402  (the golden runner's label renaming and report)
 
 FENCE = re.compile(r"^```(\S*)(.*)$")
 STARTUP = [re.compile(rb"^THIS IS KESTRIVO \*+ $"),
@@ -183,17 +183,9 @@ def check_example(binary, ex, stress):
             print(f"{where}: output does not begin with the three start-up lines")
             return False
         out = rest
-    got = unblanked(normalise(out, stress)).split(b"\n")
-    want = unblanked(normalise(ex.expected.encode(), stress)).split(b"\n")
-    if got != want:
-        for i in range(max(len(got), len(want))):
-            g = got[i] if i < len(got) else b"<missing>"
-            w = want[i] if i < len(want) else b"<missing>"
-            if g != w:
-                print(f"{where}: transcript differs at its line {i + 1}")
-                print(f"  expected: {w[:300]!r}")
-                print(f"  got:      {g[:300]!r}")
-                break
+    got = unblanked(normalise(out, stress))
+    want = unblanked(normalise(ex.expected.encode(), stress))
+    if differ(where, "transcript", got, want):
         ok = False
     return ok
 
