@@ -46,7 +46,7 @@ void statsbegin() {
     Before.ops = OperatorSteps;
     Before.gcs = Collections;
     Before.freed = FreedNodes;
-    FewestFree = FreeCount;
+    FewestFree = freecount();
     StartTime = Clock::now();
 }
 

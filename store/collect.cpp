@@ -7,6 +7,7 @@
 // it so.
 #include "store/store.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -36,12 +37,15 @@ void addroots(const Ref* table, const std::int32_t* count, std::int32_t bias) {
 // operand, an indirection) and a definition (its body) cost no entry.
 static inline bool reached(Ref r) { return (MarkBits[r >> 6] >> (r & 63)) & 1; }
 
-// Sets r's bit; false when it was set already.
+static std::uint32_t Live = 0;  // nodes the marking under way has reached
+
+// Sets r's bit and counts it; false when it was set already.
 static inline bool reachnew(Ref r) {
     std::uint64_t& word = MarkBits[r >> 6];
     std::uint64_t bit = std::uint64_t(1) << (r & 63);
     if (word & bit) return false;
     word |= bit;
+    Live++;
     return true;
 }
 
@@ -81,6 +85,7 @@ static void marknode(Ref root) {
 // Every root of a collection, in marking order: the children of the node
 // under construction, then the table the driver listed.
 static void markroots(Ref a, Ref b) {
+    Live = 0;
     marknode(a);  // left child of the node makenode is building
     marknode(b);  // its right child
     for (int i = 0; i < RootTop; i++) {
@@ -100,7 +105,7 @@ void collect(Ref a, Ref b) {
     clearmarks();
     markroots(a, b);
     if (!QuietCollections) outs(" END OF MARKING...");
-    std::uint32_t n = sweep(false);
+    std::uint32_t n = sweep(false, Live);
     freenodes = n;
     Collections++;
     FreedNodes += n;
@@ -108,25 +113,28 @@ void collect(Ref a, Ref b) {
 }
 
 // The debug check run between statements in the stress build and by the unit
-// tests.  It does not allocate nodes and leaves every flag as it found it;
-// it builds the rest of a lazily swept free list, which changes no node that
-// anyone can reach and not the order the list hands nodes out.
+// tests.  It does not allocate nodes and leaves every flag, the marks and the
+// free list as it found them.
 const char* poolcheck() {
-    sweepfinish();
-    for (Ref r = 0; r < PoolSize; r++) {
-        const Node& n = Pool[r];
-        if (n.mark != 1) return "a node is left with mark 0";
-        if (n.shared != 1 && n.kind != DEFINITION) return "a node is left with shared 0";
-    }
     std::vector<std::uint8_t> onfree(PoolSize, 0);
     std::uint32_t count = 0;
-    for (Ref r = FreeHead; r != NoNode; r = Pool[r].left) {
+    for (Ref r = firstfree(); r != NoNode; r = nextfree(r)) {
         if (r >= PoolSize) return "the free list leaves the pool";
         if (onfree[r]) return "the free list has a cycle";
         onfree[r] = 1;
-        if (Pool[r].right != NoNode) return "a free node's right field is set";
         count++;
     }
+    if (count != freecount()) return "the free list is not as long as its count";
+    for (Ref r = 0; r < PoolSize; r++) {
+        const Node& n = Pool[r];
+        if (onfree[r]) continue;  // a free node's flags are stale
+        if (n.mark != 1) return "a node is left with mark 0";
+        if (n.shared != 1 && n.kind != DEFINITION) return "a node is left with shared 0";
+    }
+    // The allocator reads the free list off the marks: mark into a copy.
+    std::size_t words = (std::size_t(PoolSize) + 63) / 64;
+    std::vector<std::uint64_t> saved(MarkBits, MarkBits + words);
+    std::uint32_t savedlive = Live;
     clearmarks();
     markroots(NoNode, NoNode);
     const char* fault = "";
@@ -138,5 +146,7 @@ const char* poolcheck() {
         }
     }
     if (live + count > PoolSize) fault = "free and reachable nodes exceed the pool";
+    std::copy(saved.begin(), saved.end(), MarkBits);
+    Live = savedlive;
     return fault;
 }

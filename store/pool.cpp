@@ -1,7 +1,7 @@
-// The node pool: one allocation of lastblock+1 blocks of 1001 nodes, the free
-// list threaded through the left fields of free nodes, the sweep that
-// rebuilds the list and the allocator's slow course (its fast course is
-// inline in store.h).
+// The node pool: one allocation of lastblock+1 blocks of 1001 nodes, the
+// free list read off the collector's marks a run at a time, the sweep that
+// makes it the list of every unmarked node, and the allocator's slow course
+// (its fast course is inline in store.h).
 #include "store/store.h"
 
 #include <bit>
@@ -10,9 +10,7 @@
 
 Node* Pool = nullptr;
 Ref PoolSize = 0;
-Ref FreeHead = NoNode;
 std::uint32_t freenodes = 0;
-std::uint32_t FreeCount = 0;
 std::uint32_t FewestFree = 0;
 std::uint64_t Collections = 0;
 std::uint64_t FreedNodes = 0;
@@ -25,18 +23,27 @@ Ref FalseNode = NoNode;
 Ref ErrorAtom = NoNode;
 NodeList PoolLists[PoolListCount];
 std::uint64_t* MarkBits = nullptr;
-Ref SweepNext = NoNode;
+Ref AllocNext = NoNode;
+Ref AllocStop = NoNode;
+Ref ScanBelow = 0;
+std::uint32_t FreeBelow = 0;
+
+// The word of the marks the runs come from now: its free positions not yet
+// in a run (all below the run being handed out), and its first position.
+// Words below ScanBelow are untouched.
+static std::uint64_t WordFree = 0;
+static Ref WordBase = 0;
 
 // Whether MarkBits may hold a bit: set by clearmarks for the marking that
 // follows it, so that a fresh pool's bitmap, zeroed by the system, is never
 // written at start-up.
 static bool MarksUsed = false;
 
-// The lazy sweep builds at least this many positions of the pool at a time:
-// enough free nodes per slow-course call that its cost vanishes, few enough
-// that a statement needing a handful of nodes after a collection of a big,
-// mostly free pool touches a few pages of it.
-constexpr Ref SweepSpan = 4096;
+// A run the allocator takes is at most this many positions: a run of a big,
+// mostly free pool is found a stretch at a time, so that start-up and a
+// statement needing a handful of nodes after a collection read a few words
+// of the marks, not all of them.
+constexpr Ref RunSpan = 4096;
 
 static std::size_t markwords(std::size_t nodes) { return (nodes + 63) / 64; }
 
@@ -83,9 +90,16 @@ std::int64_t pooltake(std::int32_t lastblock) {
     return fits;
 }
 
+void dropfree() {
+    AllocNext = AllocStop = NoNode;
+    ScanBelow = 0;
+    FreeBelow = 0;
+    WordFree = 0;
+}
+
 void poolstart() {
-    FreeHead = SweepNext = NoNode;
-    FreeCount = FewestFree = 0;
+    dropfree();
+    FewestFree = 0;
     Collections = FreedNodes = 0;
 }
 
@@ -94,7 +108,7 @@ void poolrelease() {
     Pool = nullptr;
     std::free(MarkBits);
     MarkBits = nullptr;
-    FreeHead = SweepNext = NoNode;
+    dropfree();
     PoolSize = 0;
     for (NodeList& list : PoolLists) {
         std::free(list.items);
@@ -123,78 +137,76 @@ static inline Ref highestfree(Ref below) {
     return Ref(w * 64 + 63 - std::size_t(std::countl_zero(free)));
 }
 
-// Gives a node the fields of a free node whose link is not known yet.
-static inline void makefree(Ref r) {
-    Node& n = Pool[r];
-    n.mark = 1;
-    n.shared = 1;
-    n.right = NoNode;
-}
-
-// Builds the free list on from SweepNext over at least span positions: each
-// free node, highest first, gets flags 1, right NoNode and a link to the next
-// free node below it; the last one built links to the next free node, which
-// becomes SweepNext (NoNode when none is left).  It walks MarkBits a word at
-// a time and each word by its runs of free nodes, so a live stretch costs a
-// bit test and a free run a plain loop of stores.
-static void sweepmore(Ref span) {
-    Ref prev = SweepNext;  // built but for its link
-    if (prev == NoNode) return;
-    Ref stop = prev > span ? prev - span : 0;
-    makefree(prev);
-    std::size_t w = prev >> 6;
-    // The free positions of word w still to build, below prev.
-    std::uint64_t free = ~MarkBits[w] & ((std::uint64_t(1) << (prev & 63)) - 1);
-    for (;;) {
-        while (free == 0) {
-            if (w == 0) {
-                Pool[prev].left = NoNode;
-                SweepNext = NoNode;
-                return;
-            }
-            free = ~MarkBits[--w];
-        }
-        int top = 63 - std::countl_zero(free);
-        Ref r = Ref(w * 64 + std::size_t(top));
-        Pool[prev].left = r;
-        if (r < stop) {
-            SweepNext = r;
-            return;
-        }
-        // The run of free positions top, top-1, ... down to the first live one.
-        int run = std::countl_one(free << (63 - top));
-        Ref low = r - Ref(run - 1);
-        for (Ref q = r; q > low; q--) {
-            makefree(q);
-            Pool[q].left = q - 1;
-        }
-        makefree(low);
-        prev = low;
-        int bottom = top - run + 1;
-        free &= run == 64 ? 0 : ~(((std::uint64_t(1) << run) - 1) << bottom);
+// Takes the next run of the free list, below the last one: false when the
+// list is spent.  A run is the highest stretch of free positions left in the
+// word; one that reaches the bottom of its word goes on through the wholly
+// free words below it, up to RunSpan positions.
+static bool nextrun() {
+    while (WordFree == 0) {
+        if (ScanBelow == 0) return false;
+        Ref p = ScanBelow - 1;
+        WordBase = p & ~Ref(63);
+        WordFree = ~MarkBits[p >> 6] & (~std::uint64_t(0) >> (63 - (p & 63)));
+        ScanBelow = WordBase;
     }
+    int top = 63 - std::countl_zero(WordFree);
+    int length = std::countl_one(WordFree << (63 - top));
+    int bottom = top - length + 1;
+    WordFree &= length == 64 ? 0 : ~(((std::uint64_t(1) << length) - 1) << bottom);
+    Ref high = WordBase + Ref(top);
+    Ref low = WordBase + Ref(bottom);
+    if (bottom == 0) {
+        Ref floor = high >= RunSpan ? high - RunSpan + 1 : 0;
+        while (low == ScanBelow && low >= floor + 64 && MarkBits[(low >> 6) - 1] == 0) {
+            low -= 64;
+            ScanBelow = low;
+        }
+    }
+    AllocNext = high;
+    AllocStop = low - 1;  // NoNode when the run goes down to position 0
+    FreeBelow -= high - low + 1;
+    return true;
 }
 
-void sweepfinish() { sweepmore(PoolSize); }
+// The highest free position below r that no run has taken yet, NoNode when
+// there is none.
+static Ref freebelow(Ref r) {
+    if (WordFree != 0 && r > WordBase) {
+        std::uint64_t m = WordFree;
+        if (r - WordBase < 64) m &= (std::uint64_t(1) << (r - WordBase)) - 1;
+        if (m != 0) return WordBase + Ref(63 - std::countl_zero(m));
+    }
+    return highestfree(r < ScanBelow ? r : ScanBelow);
+}
 
-std::uint32_t sweep(bool reset) {
-    std::uint32_t count = PoolSize;
+Ref firstfree() {
+    if (AllocNext != AllocStop) return AllocNext;
+    return freebelow(PoolSize);
+}
+
+Ref nextfree(Ref r) {
+    // Within the run being handed out the list goes down a position at a
+    // time, then on below the run.
+    std::int64_t stop = AllocStop == NoNode ? -1 : std::int64_t(AllocStop);
+    if (AllocNext != AllocStop && std::int64_t(r) > stop && r <= AllocNext)
+        return std::int64_t(r) - 1 > stop ? r - 1 : freebelow(Ref(stop + 1));
+    return freebelow(r);
+}
+
+std::uint32_t sweep(bool reset, std::uint32_t live) {
     if (reset) {
         if (MarksUsed) std::memset(MarkBits, 0, markwords(PoolSize) * sizeof(std::uint64_t));
         MarksUsed = false;
-    } else {
-        for (std::size_t w = 0; w < markwords(PoolSize); w++)
-            count -= std::uint32_t(std::popcount(MarkBits[w]));
+        live = 0;
     }
+    std::uint32_t count = PoolSize - live;
     // The full walk went up the positions pushing each free node on the
-    // front, so the list hands out the highest position first and each free
-    // node links to the next free one below it: built from the top down, the
-    // same list comes out, and it can be built as far as needed.
-    SweepNext = FreeHead = highestfree(PoolSize);
-    // Mostly live: build it all now, since a lazy sweep would come back for a
-    // few nodes at a time.
-    if (!reset && count <= PoolSize / 2) sweepfinish();
-    FreeCount = count;
+    // front, so the list hands out the highest position first, then the next
+    // free one below it: exactly the order the allocator reads off the marks.
+    AllocNext = AllocStop = NoNode;
+    ScanBelow = PoolSize;
+    FreeBelow = count;
+    WordFree = 0;
     return count;
 }
 
@@ -210,14 +222,11 @@ Ref takeslow(Ref a, Ref b) {
 #ifdef KESTRIVO_STRESS_GC
     collect(a, b);
 #endif
-    if (FreeHead == SweepNext) sweepmore(SweepSpan);
-    if (FreeHead == NoNode) {
+    if (AllocNext == AllocStop && !nextrun()) {
         collect(a, b);
-        if (FreeHead == SweepNext) sweepmore(SweepSpan);
-        if (FreeHead == NoNode) stopstatement(Stop::Exhausted);
+        if (!nextrun()) stopstatement(Stop::Exhausted);
     }
-    Ref r = FreeHead;
-    FreeHead = Pool[r].left;
-    FreeCount--;
+    Ref r = AllocNext;
+    AllocNext = r - 1;
     return r;
 }

@@ -39,11 +39,10 @@
 //
 // At rest: between two statements, and inside one outside a print and an
 // expansion pass, every node anyone can reach has mark = 1 and shared = 1,
-// except a definition's shared flag and the shared = 2 or 3 the reducer gives
-// nodes in the statement under way.  A collection leaves the flags of live nodes alone.
-// A free node that the lazy sweep has not reached yet (below SweepNext) is
-// reached by nothing and holds stale fields; sweepfinish gives every free node
-// the fields of a free node (flags 1, right NoNode, left the next free node).
+// except a definition's shared flag and the shared = 2, 3 or 4 the reducer
+// gives nodes in the statement under way.  A collection leaves the flags of
+// live nodes alone.  A free node is reached by nothing and holds stale fields
+// and flags until the allocator hands it out, at rest.
 //
 // References are 32-bit positions in the pool (block * 1001 + position), not
 // addresses: that keeps a Node at 16 bytes on every machine and gives every
@@ -53,6 +52,7 @@
 // changes the flags of live nodes and the fields of dead ones.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -119,33 +119,53 @@ extern NodeList PoolLists[PoolListCount];
 
 extern Node* Pool;            // the blocks, block b at positions b*1001..
 extern Ref PoolSize;          // (highest block number + 1) * 1001
-extern Ref FreeHead;          // first free node, NoNode when the list is empty
 extern std::uint32_t freenodes;  // nodes the latest sweep put on the free list
 // The figures --stats reports, kept by the store whether or not they are
-// shown (a decrement per node taken, a few additions per collection).
-extern std::uint32_t FreeCount;   // nodes on the free list now
-extern std::uint32_t FewestFree;  // least FreeCount seen since the driver last set it
+// shown (a few additions per collection).
+extern std::uint32_t FewestFree;  // least free count seen since the driver last set it
 extern std::uint64_t Collections; // collections run since start-up
 extern std::uint64_t FreedNodes;  // nodes those collections put on the free list
-// The least free count so far, FreeCount included: the pool's high-water
-// mark is PoolSize minus this.
-inline std::uint32_t fewestfree() { return FreeCount < FewestFree ? FreeCount : FewestFree; }
 extern bool QuietCollections;     // --quiet-gc: collections print no report
 
 // The collector's marks, one bit a node (bit r % 64 of word r / 64), set when
 // the latest marking reached the node.  Apart from Node.mark, so that a live
 // node is at rest the moment the marking ends, before any sweep has passed it.
 extern std::uint64_t* MarkBits;
-// The lazy sweep.  A sweep need not build the whole free list at once: it
-// builds it from the top down, on demand, in exactly the order the full walk
-// gives (highest free position first).  SweepNext is the highest free node not
-// yet in list form, NoNode once the list is complete; the part built so far
-// ends with a link to it.  So "head not built yet" and "list empty" are the
-// one test FreeHead == SweepNext.
-extern Ref SweepNext;
-// Builds the rest of the free list now; for whoever walks the list or every
-// node (the pool check, tests).
-void sweepfinish();
+
+// The free list.  A sweep gives the list of every node the marking did not
+// reach, highest position first; the list is never written out link by link.
+// The allocator reads it straight off MarkBits: it takes a run of free
+// positions at a time (a stretch of clear bits) and hands the run out from
+// its top down, so the list costs no pass over the pool and a node is
+// written once, when it is built.  The order is the one a walk pushing each
+// free node on the front of a list gives.
+//   AllocNext  the next node to hand out
+//   AllocStop  the position below the run being handed out (NoNode below
+//              position 0): AllocNext == AllocStop when the run is spent
+//   ScanBelow  free positions below this, not yet in a run, come next
+//   FreeBelow  how many of them there are
+// A free node holds stale fields and flags; the allocator writes them all.
+extern Ref AllocNext;
+extern Ref AllocStop;
+extern Ref ScanBelow;
+extern std::uint32_t FreeBelow;
+
+// Nodes on the free list now.
+inline std::uint32_t freecount() { return FreeBelow + (AllocNext - AllocStop); }
+// The least free count so far, the present one included: the pool's
+// high-water mark is PoolSize minus this.
+inline std::uint32_t fewestfree() {
+    std::uint32_t now = freecount();
+    return now < FewestFree ? now : FewestFree;
+}
+// The free list in the order the allocator hands it out, for the pool check
+// and the tests: the first node (NoNode when the list is empty), and the
+// one after r.  Reads the list without taking anything.
+Ref firstfree();
+Ref nextfree(Ref r);
+// Empties the free list, as if every free node had been handed out.
+void dropfree();
+
 // Nodes substitution built for this expression.  Counted unsigned so that a
 // run of more than 2^31 steps wraps instead of overflowing; printed as the
 // signed 32-bit value, newnodescount().
@@ -174,27 +194,40 @@ std::int64_t pooltake(std::int32_t lastblock);
 void poolstart();
 void poolrelease();
 
-// The allocator's slow course, out of line: the head is not built yet (the
-// lazy sweep builds more of the list), or the list is empty (or, in the
-// stress build, every time) and it collects with a and b as extra roots,
-// stopping the statement (Stop::Exhausted) when that frees nothing; then it
-// takes the head.
+// The allocator's slow course, out of line: the run is spent, so it takes
+// the next run below; when there is none (or, in the stress build, every
+// time) it collects with a and b as extra roots, stopping the statement
+// (Stop::Exhausted) when that frees nothing; then it takes the next node.
 Ref takeslow(Ref a, Ref b);
 
-// Takes the head of the free list; a and b are the children of the node being
+// Takes the next free node; a and b are the children of the node being
 // built, which a collection must keep.  Inline: it runs for every node the
-// reducer builds, and its fast course is two loads and a store.
+// reducer builds, and its fast course is a load, a test and a store.
 inline Ref takefree(Ref a, Ref b) {
     FUZZSTEP();
 #ifdef KESTRIVO_STRESS_GC
     return takeslow(a, b);
 #else
-    Ref r = FreeHead;
-    if (r == SweepNext) [[unlikely]] return takeslow(a, b);
-    FreeHead = Pool[r].left;
-    FreeCount--;
+    Ref r = AllocNext;
+    if (r == AllocStop) [[unlikely]] return takeslow(a, b);
+    AllocNext = r - 1;
     return r;
 #endif
+}
+
+// Writes a whole node at rest: flags 1, the kind and both fields.  Two
+// 8-byte stores where the byte order allows, the flags and the kind in one,
+// the fields in the other.
+inline void setnode(Node& n, std::int32_t kind, Ref left, Ref right) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::uint64_t head = 0x0101u | (std::uint64_t(std::uint32_t(kind)) << 32);
+        std::uint64_t fields = left | (std::uint64_t(right) << 32);
+        static_assert(offsetof(Node, kind) == 4 && offsetof(Node, left) == 8);
+        std::memcpy(reinterpret_cast<unsigned char*>(&n), &head, sizeof head);
+        std::memcpy(reinterpret_cast<unsigned char*>(&n) + 8, &fields, sizeof fields);
+    } else {
+        n = Node{1, 1, kind, left, right};
+    }
 }
 
 // The one constructor of inner nodes.  When the free list is empty it runs a
@@ -202,22 +235,24 @@ inline Ref takefree(Ref a, Ref b) {
 // statement stops (Stop::Exhausted).  The node comes back at rest.
 inline Ref makenode(Ref left, Ref right, std::int32_t kind) {
     Ref r = takefree(left, right);
-    Node& n = Pool[r];
-    n.kind = kind;
-    n.left = left;
-    n.right = right;
+    setnode(Pool[r], kind, left, right);
     return r;
 }
 
 // A node for a leaf (number or atom) or a start-up constant: the same course
-// as makenode, with no extra roots.  Kind and fields are the caller's to set.
-inline Ref takenode() { return takefree(NoNode, NoNode); }
+// as makenode, with no extra roots.  It comes at rest with both fields
+// NoNode; kind and fields are the caller's to set.
+inline Ref takenode() {
+    Ref r = takefree(NoNode, NoNode);
+    setnode(Pool[r], INTEGER, NoNode, NoNode);
+    return r;
+}
 
-// Rebuilds the free list from every node the latest marking did not reach
-// (MarkBits) and returns how many are on it; reset first forgets the marks,
-// so the whole pool is free (start-up).  Lazy (see SweepNext) when the pool
-// is mostly free, and at start-up; a full walk otherwise.
-std::uint32_t sweep(bool reset);
+// Makes the free list every node the latest marking did not reach (MarkBits)
+// and returns how many that is, live counted by the marking; reset first
+// forgets the marks, so the whole pool is free (start-up).  Nothing of the
+// pool is written: the allocator reads the list off the marks.
+std::uint32_t sweep(bool reset, std::uint32_t live = 0);
 // Clears MarkBits for a marking (a collection, the pool check).
 void clearmarks();
 

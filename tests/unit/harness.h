@@ -246,13 +246,14 @@ protected:
         return capture([&] { printterm(t, paren); }).text;
     }
 
-    // Every node of the pool at rest: mark 1, and shared 1 except on a
-    // definition, where shared says whether the body is expanded.  The rest
-    // of a lazily swept free list is built first, as a full sweep would have.
+    // Every node of the pool at rest but the free ones (whose flags are
+    // stale until the allocator hands them out): mark 1, and shared 1 except
+    // on a definition, where shared says whether the body is expanded.
     static std::string atrest() {
-        sweepfinish();
+        std::vector<bool> free = freeset();
         for (Ref r = 0; r < PoolSize; r++) {
             const Node& n = node(r);
+            if (free[r]) continue;
             if (n.mark != 1) return "node " + std::to_string(r) + " has mark 0";
             if (n.shared != 1 && n.kind != DEFINITION)
                 return "node " + std::to_string(r) + " has shared 0";
@@ -283,10 +284,9 @@ protected:
 
     // Which nodes are on the free list (walking at most the pool's size).
     static std::vector<bool> freeset() {
-        sweepfinish();
         std::vector<bool> on(PoolSize, false);
-        Ref r = FreeHead;
-        for (Ref steps = 0; r != NoNode && steps < PoolSize; steps++, r = node(r).left) on[r] = true;
+        Ref r = firstfree();
+        for (Ref steps = 0; r != NoNode && steps < PoolSize; steps++, r = nextfree(r)) on[r] = true;
         return on;
     }
 

@@ -42,7 +42,7 @@ TEST_F(Steering, ARewriteCutShortByExhaustionIsPutBack) {
     // Everything else the pool holds is made live, but for one free node:
     // the beta rule gets its first node and not its second.
     Ref chain = nil;
-    while (FreeCount > 1) {
+    while (freecount() > 1) {
         chain = mk(CONS, nil, chain);
         LastResult = chain;
     }
