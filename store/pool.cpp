@@ -5,8 +5,12 @@
 #include "store/store.h"
 
 #include <bit>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#if defined(__linux__) && !defined(__EMSCRIPTEN__)
+#include <sys/mman.h>
+#endif
 
 Node* Pool = nullptr;
 Ref PoolSize = 0;
@@ -47,27 +51,76 @@ constexpr Ref RunSpan = 4096;
 
 static std::size_t markwords(std::size_t nodes) { return (nodes + 63) / 64; }
 
+// The pool, its lists and its marks are one stretch of zeroed memory, taken
+// and given back whole; PoolBytes is its size.
+static void* PoolMemory = nullptr;
+static std::size_t PoolBytes = 0;
+static bool PoolMapped = false;  // taken with mmap, not calloc
+
+// Zeroed memory of the given size, or null.  A big stretch is mapped on its
+// own, aligned to the machine's large pages and marked for them: the nodes
+// are written in long runs across the whole pool, and a large page costs
+// one fault where 4 KB pages cost 512.  Nothing is written here, so the
+// memory stays untouched until the nodes are needed.
+static void* takezeroed(std::size_t bytes, bool& mapped) {
+    mapped = false;
+#if defined(__linux__) && !defined(__EMSCRIPTEN__)
+    constexpr std::size_t Large = std::size_t(2) << 20;
+    if (bytes >= Large) {
+        std::size_t length = (bytes + 4095) & ~std::size_t(4095);
+        void* p = mmap(nullptr, length + Large, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) return nullptr;
+        char* start = static_cast<char*>(p);
+        char* aligned = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(start) + Large - 1) & ~(Large - 1));
+        if (aligned > start) munmap(start, std::size_t(aligned - start));
+        char* end = start + length + Large;
+        if (end > aligned + length) munmap(aligned + length, std::size_t(end - (aligned + length)));
+        madvise(aligned, length, MADV_HUGEPAGE);  // a refusal leaves small pages
+        mapped = true;
+        return aligned;
+    }
+#endif
+    return std::calloc(bytes, 1);
+}
+
+static void givezeroed(void* p, std::size_t bytes, bool mapped) {
+#if defined(__linux__) && !defined(__EMSCRIPTEN__)
+    if (mapped) {
+        munmap(p, (bytes + 4095) & ~std::size_t(4095));
+        return;
+    }
+#endif
+    (void)bytes;
+    (void)mapped;
+    std::free(p);
+}
+
 // Takes the pool of the given number of blocks and the per-node lists that
-// go with it, all or nothing.
+// go with it, all or nothing: the nodes, then the marks, then each list.
 static bool takepool(std::int64_t blocks) {
     std::size_t count = std::size_t(blocks) * BlockSize;
-    // calloc: a big pool comes as fresh zero pages, which cost nothing until
-    // written; start-up writes none of them.
-    Pool = static_cast<Node*>(std::calloc(count, sizeof(Node)));
-    MarkBits = static_cast<std::uint64_t*>(std::calloc(markwords(count), sizeof(std::uint64_t)));
+    std::size_t nodes = count * sizeof(Node);
+    std::size_t marks = markwords(count) * sizeof(std::uint64_t);
+    std::size_t list = (count * sizeof(Ref) + 15) & ~std::size_t(15);
+    std::size_t bytes = nodes + marks + PoolListCount * list;
+    bool mapped = false;
+    void* memory = takezeroed(bytes, mapped);
+    if (memory == nullptr) return false;
+    PoolMemory = memory;
+    PoolBytes = bytes;
+    PoolMapped = mapped;
+    char* at = static_cast<char*>(memory);
+    Pool = reinterpret_cast<Node*>(at);
+    MarkBits = reinterpret_cast<std::uint64_t*>(at + nodes);
     MarksUsed = false;
-    bool all = Pool != nullptr && MarkBits != nullptr;
-    for (NodeList& list : PoolLists) {
-        list.top = 0;
-        list.items = all ? static_cast<Ref*>(std::malloc(count * sizeof(Ref))) : nullptr;
-        all = all && list.items != nullptr;
+    at += nodes + marks;
+    for (NodeList& l : PoolLists) {
+        l.top = 0;
+        l.items = reinterpret_cast<Ref*>(at);
+        at += list;
     }
-    if (all) {
-        PoolSize = Ref(count);
-        return true;
-    }
-    poolrelease();
-    return false;
+    PoolSize = Ref(count);
+    return true;
 }
 
 std::int64_t pooltake(std::int32_t lastblock) {
@@ -104,16 +157,16 @@ void poolstart() {
 }
 
 void poolrelease() {
-    std::free(Pool);
+    if (PoolMemory != nullptr) givezeroed(PoolMemory, PoolBytes, PoolMapped);
+    PoolMemory = nullptr;
+    PoolBytes = 0;
     Pool = nullptr;
-    std::free(MarkBits);
     MarkBits = nullptr;
     dropfree();
     PoolSize = 0;
-    for (NodeList& list : PoolLists) {
-        std::free(list.items);
-        list.items = nullptr;
-        list.top = 0;
+    for (NodeList& l : PoolLists) {
+        l.items = nullptr;
+        l.top = 0;
     }
 }
 
