@@ -39,22 +39,23 @@ static inline bool reached(Ref r) { return (MarkBits[r >> 6] >> (r & 63)) & 1; }
 
 static std::uint32_t Live = 0;  // nodes the marking under way has reached
 
-// Sets r's bit and counts it; false when it was set already.
+// Sets r's bit; false when it was set already.
 static inline bool reachnew(Ref r) {
     std::uint64_t& word = MarkBits[r >> 6];
     std::uint64_t bit = std::uint64_t(1) << (r & 63);
     if (word & bit) return false;
     word |= bit;
-    Live++;
     return true;
 }
 
 static void marknode(Ref root) {
     int depth = 0;
     Ref cur = root;
+    std::uint32_t live = 0;
     for (;;) {
         // Visit cur, descending along left fields while nodes are new.
         while (cur != NoNode && reachnew(cur)) {
+            live++;
             const Node& n = Pool[cur];
             if (!isinner(n.kind)) {
                 if (n.kind != DEFINITION) break;
@@ -72,7 +73,10 @@ static void marknode(Ref root) {
         }
         // Backtrack to the nearest node whose right side is still to walk.
         for (;;) {
-            if (depth == 0) return;
+            if (depth == 0) {
+                Live += live;
+                return;
+            }
             depth--;
             if (MarkTurned[depth] == 0) break;
         }
