@@ -114,6 +114,23 @@ Ref definitionterm(Ref d) {
     }
 }
 
+// reduce, for an operand: a delayed substitution into a literal is one step
+// that ends at the literal, done here without a call; the walk would make
+// the same rewrite and return the literal, recording nothing.
+static inline Ref reduceoperand(Ref r) {
+    Node& x = node(r);
+    if (x.kind == SUB) {
+        Ref t = x.left;
+        std::int32_t tk = node(t).kind;
+        if ((tk == INTEGER || tk == STRING || tk == REAL) && x.right != nil) {  // sub(literal, E)  =>  ident(literal)
+            makeident(r, t);
+            stepdone(RuleSubLiteral, r);
+            return t;
+        }
+    }
+    return reduce(r);
+}
+
 Ref reduce(Ref n) {
     stackguard();
     // A program's own cyclic definitions can lead this loop round a ring of
@@ -134,8 +151,10 @@ Ref reduce(Ref n) {
     for (;;) {
         FUZZSTEP();
         Node& x = node(n);
-        if (x.shared == FinishedMark) return ended(n);  // finished earlier in this statement
-        if ((x.kind == IDENT || x.kind == DEFINITION) && metagainbuilding(ring, n)) return n;
+        // A node finished earlier in this statement is returned as it is.
+        // Only an application or an operator can be finished and still
+        // have work for the switch to do: every other finished node (a
+        // lambda, a pair, a closure) is returned as it is there as well.
         switch (x.kind) {
         case LAMBDA:
         case CONS:
@@ -144,11 +163,28 @@ Ref reduce(Ref n) {
         case STRING:
         case REAL:
             return ended(n);
-        case SUB:
-            if (node(x.left).kind == LAMBDA) return ended(n);  // a closure
+        case SUB: {
+            std::int32_t tk = node(x.left).kind;
+            if (tk == LAMBDA) return ended(n);  // a closure
+            // The two substitution steps met most, done here as substitute
+            // would do them, each leaving an indirection to walk on.
+            if (x.right != nil) {
+                if (tk == INTEGER || tk == STRING || tk == REAL) {  // sub(literal, E)  =>  ident(literal)
+                    makeident(n, x.left);
+                    stepdone(RuleSubLiteral, n);
+                    continue;
+                }
+                if (tk == IDENTIFIER) {  // sub(v, E)  =>  ident(the value of v in E, or v)
+                    lookup(n);
+                    stepdone(RuleLookup, n);
+                    continue;
+                }
+            }
             if (!substitute(n)) return n;
             continue;
+        }
         case IDENT:  // ident T  =>  T
+            if (metagainbuilding(ring, n)) return n;
             if (from == NoNode) from = n;
             hops++;
             n = nextafter(n);
@@ -159,6 +195,7 @@ Ref reduce(Ref n) {
             forgetlookups();  // the print put the flags of what it reached back to 1
             return FalseNode;
         case DEFINITION: {  // a name defined after its mention was expanded
+            if (metagainbuilding(ring, n)) return n;
             hops++;
             Ref t = definitionterm(n);
             if (node(t).kind == DEFINITION) return t;
@@ -166,6 +203,7 @@ Ref reduce(Ref n) {
             continue;
         }
         case APP: {
+            if (x.shared == FinishedMark) return ended(n);
             x.left = reduce(x.left);
             std::int32_t fk = node(x.left).kind;
             if (fk == LAMBDA) {  // app(lambda x B, A)  =>  sub(B, [x:=A])
@@ -183,8 +221,9 @@ Ref reduce(Ref n) {
             return ended(n);
         }
         default:  // operators "car" to "=s": operands first, left before right
-            x.left = reduce(x.left);
-            if (x.kind >= PLUS) x.right = reduce(x.right);
+            if (x.shared == FinishedMark) return ended(n);
+            x.left = reduceoperand(x.left);
+            if (x.kind >= PLUS) x.right = reduceoperand(x.right);
             if (applyoperator(n)) continue;
             finish(n);
             return ended(n);  // operands of the wrong kinds: stuck

@@ -51,6 +51,9 @@ inline void stepdone(int rule, Ref n) {
 
 void applylambda(Ref n);   // app(lambda x B, A)          => sub(B, [x:=A])
 void applyclosure(Ref n);  // app(sub(lambda x B, E), A)  => sub(B, [x:=A] E)
+// sub(v, E), v an identifier  =>  ident(the value bound to v in E), or
+// ident(v) when E does not bind it; E is not nil.  Counts no step.
+void lookup(Ref s);
 // One step of sub(T, E) into T's top constructor; false when s is stuck (its
 // term leads round a ring of names and nested subs back to itself).
 bool substitute(Ref s);
@@ -65,17 +68,30 @@ Ref definitionterm(Ref d);
 // Watches a walk for a node it meets again, which means the walk goes round
 // a ring: the saved node jumps ahead to the current one after 1, 2, 4, ...
 // steps, so a ring is found within twice its length.  Rings arise only from a
-// program's own cyclic definitions and cyclic environments.
+// program's own cyclic definitions and cyclic environments.  A watch starts
+// when it meets its first node: until then only started is set, so a watch
+// that meets none (most reduce calls) costs one store.  The compiler cannot
+// see that no other field is read before start, and is told so below.
 struct RingWatch {
-    Ref saved = NoNode;
-    unsigned steps = 0;
-    unsigned limit = 1;
     bool started = false;
-    std::uint32_t built = 0;  // newnodes when the watch last started
+    Ref saved;
+    unsigned steps;
+    unsigned limit;
+    std::uint32_t built;  // newnodes when the watch last started
+    void start() {
+        started = true;
+        saved = NoNode;
+        steps = 0;
+        limit = 1;
+        built = newnodes;
+    }
 };
 
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 // True when n was met before since the watch started.
 inline bool metagain(RingWatch& w, Ref n) {
+    if (!w.started) w.start();
     if (n == w.saved) return true;
     if (++w.steps == w.limit) {
         w.saved = n;
@@ -88,13 +104,10 @@ inline bool metagain(RingWatch& w, Ref n) {
 // The same for a walk that may build nodes: a node built is progress, so the
 // watch starts again whenever newnodes has moved.
 inline bool metagainbuilding(RingWatch& w, Ref n) {
-    if (!w.started || w.built != newnodes) {
-        w = RingWatch{};
-        w.started = true;
-        w.built = newnodes;
-    }
+    if (!w.started || w.built != newnodes) w.start();
     return metagain(w, n);
 }
+#pragma GCC diagnostic pop
 
 inline void makeident(Ref n, Ref target) {
     Node& x = node(n);

@@ -39,8 +39,13 @@ void applylambda(Ref n) {
     x.kind = SUB;  // still sub(lambda, argument): both stay reachable
     Ref value, variable;
     try {
-        value = makenode(arg, nil, CONS);
-        variable = makenode(node(fn).left, value, CONS);
+        if (taketwo(value, variable)) {
+            setnode(node(value), CONS, arg, nil);
+            setnode(node(variable), CONS, node(fn).left, value);
+        } else {
+            value = makenode(arg, nil, CONS);
+            variable = makenode(node(fn).left, value, CONS);
+        }
     } catch (const StatementStop&) {  // the pool ran out
         cutshort(n, APP, fn, arg);
         throw;
@@ -60,8 +65,13 @@ void applyclosure(Ref n) {
     Ref fn = node(closure).left;
     Ref value, variable;
     try {
-        value = makenode(arg, node(closure).right, CONS);
-        variable = makenode(node(fn).left, value, CONS);
+        if (taketwo(value, variable)) {
+            setnode(node(value), CONS, arg, node(closure).right);
+            setnode(node(variable), CONS, node(fn).left, value);
+        } else {
+            value = makenode(arg, node(closure).right, CONS);
+            variable = makenode(node(fn).left, value, CONS);
+        }
     } catch (const StatementStop&) {  // the pool ran out
         cutshort(n, APP, closure, arg);
         throw;
@@ -110,10 +120,12 @@ struct LookupRecord {
 // One record per slot, the slot picked by the identifier's position: a
 // program has at most 100 names, so few of 128 slots are shared.
 constexpr std::size_t LookupSlots = 128;
-// A search through at most this many bindings leaves a valid record of a
-// longer one in place: a name is often searched for in turn in a deep
-// environment and in a short one (the truth values' own x and y), and the
-// short one would push out the record that saves the long walk.
+// A search through at most this many bindings is not recorded: it costs
+// less than the record (which flags every cell it passed), and it leaves a
+// valid record of a longer one in place: a name is often searched for in
+// turn in a deep environment and in a short one (the truth values' own x
+// and y), and the short one would push out the record that saves the long
+// walk.
 constexpr std::uint32_t ShortSearch = 4;
 static LookupRecord Lookups[LookupSlots];
 static std::uint32_t LookupEpoch = 1;  // a record of another epoch is void
@@ -140,7 +152,7 @@ static inline void relyon(Ref cell) {
 // sub(v, E), v an identifier  =>  ident(the value bound to v in E), or
 // ident(v) when E does not bind it.  The search stops at the first cell that
 // is not a whole binding, and at a ring of bindings written by a program.
-static void lookup(Ref s) {
+void lookup(Ref s) {
     Ref v = node(s).left;
     Ref start = node(s).right;
     if (start != nil && isbinding(start) && node(start).left == v) {  // the newest binding
@@ -173,7 +185,7 @@ static void lookup(Ref s) {
         p = node(value).right;
     }
     if (p == nil) answered = true;
-    if (answered && (!valid || bindings > ShortSearch)) {
+    if (answered && bindings > ShortSearch) {
         // The cells up to where the search stopped are what the record
         // relies on; the ones after known carry the flag already.
         for (Ref q = start; q != p; q = node(node(q).right).right) {
@@ -225,16 +237,58 @@ bool substitute(Ref s) {
     // ring of such terms, which only a program's own cyclic definitions can
     // make, is watched for: the term met again is stuck.
     RingWatch ring;
+    const Ref end = nil;  // never changes while a statement runs
+    Ref t = node(s).left, e = node(s).right;
     for (;;) {
         Node& x = node(s);
-        Ref t = x.left, e = x.right;
-        if (e == nil) {  // sub(T, nil)  =>  ident(T)
+        if (e == end) {  // sub(T, nil)  =>  ident(T)
             makeident(s, t);
             stepdone(RuleSubNil, s);
             return true;
         }
         const Node& term = node(t);
-        switch (term.kind) {
+        std::int32_t k = term.kind;
+        if (isinner(k) && k != LAMBDA && k != SUB) [[likely]] {
+            // Into a constructor: "app", "cons", "print", "ident", an operator.
+            Ref a = term.left, b = term.right;
+            x.kind = k;
+            Ref next;
+            try {
+                if (a == b) {
+                    // sub(k(A, A), E)  =>  k(D, D), D = sub(A, E): one delayed
+                    // substitution serves both fields, so A is reduced once
+                    Ref d = makenode(a, e, SUB);
+                    newnodes += 1;
+                    x.left = d;
+                    x.right = d;
+                    next = d;
+                } else {
+                    // sub(k(A, B), E)  =>  k(sub(A, E), sub(B, E)); the left one
+                    // goes on at once, down the left spine
+                    Ref d1, d2;
+                    if (taketwo(d1, d2)) {
+                        setnode(node(d1), SUB, a, e);
+                        setnode(node(d2), SUB, b, e);
+                    } else {
+                        d1 = makenode(a, e, SUB);
+                        x.left = d1;
+                        d2 = makenode(b, e, SUB);
+                    }
+                    x.left = d1;
+                    x.right = d2;
+                    newnodes += 2;
+                    next = d1;
+                }
+            } catch (const StatementStop&) {  // the pool ran out
+                cutshort(s, SUB, t, e);
+                throw;
+            }
+            stepdone(RuleSubInto + k, s);
+            s = next;
+            t = a;  // the new "sub" holds A and E
+            continue;
+        }
+        switch (k) {
         case INTEGER:
         case STRING:
         case REAL:  // sub(literal, E)  =>  ident(literal)
@@ -247,12 +301,13 @@ bool substitute(Ref s) {
             return true;
         case LAMBDA:  // sub(lambda x B, E) is a closure
             return true;
-        case DEFINITION:
-        case SUB: {
+        default: {  // a definition, or a "sub" in the term
             if (metagainbuilding(ring, t)) return false;
-            if (term.kind == SUB) {
+            if (k == SUB) {
                 compose(s);
                 stepdone(RuleCompose, s);
+                t = x.left;
+                e = x.right;
                 continue;
             }
             // sub(name, E)  =>  sub(its term, E)
@@ -264,37 +319,8 @@ bool substitute(Ref s) {
             }
             x.left = d;
             stepdone(RuleSubName, s);
+            t = d;
             continue;
-        }
-        default: {
-            std::int32_t k = term.kind;
-            x.kind = k;
-            Ref next;
-            try {
-                if (term.left == term.right) {
-                    // sub(k(A, A), E)  =>  k(D, D), D = sub(A, E): one delayed
-                    // substitution serves both fields, so A is reduced once
-                    Ref d = makenode(term.left, e, SUB);
-                    newnodes += 1;
-                    x.left = d;
-                    x.right = d;
-                    next = d;
-                } else {
-                    // sub(k(A, B), E)  =>  k(sub(A, E), sub(B, E)); the left one
-                    // goes on at once, down the left spine
-                    Ref d1 = makenode(term.left, e, SUB);
-                    x.left = d1;
-                    Ref d2 = makenode(term.right, e, SUB);
-                    x.right = d2;
-                    newnodes += 2;
-                    next = d1;
-                }
-            } catch (const StatementStop&) {  // the pool ran out
-                cutshort(s, SUB, t, e);
-                throw;
-            }
-            stepdone(RuleSubInto + k, s);
-            s = next;
         }
         }
     }

@@ -239,6 +239,26 @@ inline Ref makenode(Ref left, Ref right, std::int32_t kind) {
     return r;
 }
 
+// Two nodes at once when the run being handed out holds both: the nodes two
+// calls of takefree would give, in the same order, with no collection
+// possible between them.  False, taking nothing, when the run holds fewer
+// (or in the builds that collect or count at every node); the caller then
+// takes them one at a time.
+inline bool taketwo(Ref& first, Ref& second) {
+#if defined(KESTRIVO_STRESS_GC) || defined(KESTRIVO_FUZZ)
+    (void)first;
+    (void)second;
+    return false;
+#else
+    Ref r = AllocNext;
+    if (r - AllocStop < 2) return false;  // the run's size, AllocStop being below it
+    first = r;
+    second = r - 1;
+    AllocNext = r - 2;
+    return true;
+#endif
+}
+
 // A node for a leaf (number or atom) or a start-up constant: the same course
 // as makenode, with no extra roots.  It comes at rest with both fields
 // NoNode; kind and fields are the caller's to set.
