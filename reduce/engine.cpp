@@ -143,9 +143,10 @@ Ref reduce(Ref n) {
     std::uint32_t hops = 0;  // indirections and definitions walked since
     // The walk ends at end, a node no later reduce in this statement takes
     // further: record it for the indirections on the way.  After a single
-    // step there is nothing to save: the operand leads to end already.
+    // step there is nothing to save (the operand leads to end already), and
+    // after two the record would cost more than the step it saves.
     auto ended = [&](Ref end) {
-        if (hops > 1 && from != NoNode) recordend(from, end, hops);
+        if (hops > 2 && from != NoNode) recordend(from, end, hops);
         return end;
     };
     for (;;) {
