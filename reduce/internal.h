@@ -51,9 +51,6 @@ inline void stepdone(int rule, Ref n) {
 
 void applylambda(Ref n);   // app(lambda x B, A)          => sub(B, [x:=A])
 void applyclosure(Ref n);  // app(sub(lambda x B, E), A)  => sub(B, [x:=A] E)
-// sub(v, E), v an identifier  =>  ident(the value bound to v in E), or
-// ident(v) when E does not bind it; E is not nil.  Counts no step.
-void lookup(Ref s);
 // One step of sub(T, E) into T's top constructor; false when s is stuck (its
 // term leads round a ring of names and nested subs back to itself).
 bool substitute(Ref s);
@@ -114,4 +111,38 @@ inline void makeident(Ref n, Ref target) {
     x.kind = IDENT;
     x.left = target;
     x.right = target;
+}
+
+// True when p starts a whole binding: a variable cell whose right field is a
+// value cell.
+inline bool isbinding(Ref p) {
+    return node(p).kind == CONS && node(node(p).right).kind == CONS;
+}
+
+// lookup past the two newest bindings (substitute.cpp).
+void lookupfar(Ref s);
+
+// sub(v, E), v an identifier  =>  ident(the value bound to v in E), or
+// ident(v) when E does not bind it; E is not nil.  Counts no step.  Most
+// variables are bound by one of the two newest bindings (a function's own
+// parameter, or the one before it); those are found here, as the search
+// would find them, since it meets them first (the second binding is not the
+// first again: their names differ).
+inline void lookup(Ref s) {
+    Node& x = node(s);
+    Ref v = x.left;
+    Ref p = x.right;
+    if (p != nil && isbinding(p)) {
+        Ref value = node(p).right;
+        if (node(p).left == v) {  // the newest binding
+            makeident(s, node(value).left);
+            return;
+        }
+        Ref q = node(value).right;
+        if (q != nil && isbinding(q) && node(q).left == v) {  // the one before
+            makeident(s, node(node(q).right).left);
+            return;
+        }
+    }
+    lookupfar(s);
 }

@@ -84,11 +84,6 @@ void applyclosure(Ref n) {
     substitute(n);
 }
 
-// True when p starts a whole binding: a variable cell whose right field is a
-// value cell.
-static inline bool isbinding(Ref p) {
-    return node(p).kind == CONS && node(node(p).right).kind == CONS;
-}
 
 // The last search for each identifier.
 //
@@ -149,16 +144,12 @@ static inline void relyon(Ref cell) {
     }
 }
 
-// sub(v, E), v an identifier  =>  ident(the value bound to v in E), or
-// ident(v) when E does not bind it.  The search stops at the first cell that
-// is not a whole binding, and at a ring of bindings written by a program.
-void lookup(Ref s) {
+// lookup beyond the two newest bindings (internal.h).  The search stops at
+// the first cell that is not a whole binding, and at a ring of bindings
+// written by a program.
+void lookupfar(Ref s) {
     Ref v = node(s).left;
     Ref start = node(s).right;
-    if (start != nil && isbinding(start) && node(start).left == v) {  // the newest binding
-        makeident(s, node(node(start).right).left);
-        return;
-    }
     LookupRecord& last = Lookups[v % LookupSlots];
     bool valid = last.variable == v && last.epoch == LookupEpoch &&
                  last.collections == Collections;
