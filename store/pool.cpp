@@ -51,18 +51,21 @@ constexpr Ref RunSpan = 4096;
 
 static std::size_t markwords(std::size_t nodes) { return (nodes + 63) / 64; }
 
-// The pool, its lists and its marks are one stretch of zeroed memory, taken
-// and given back whole; PoolBytes is its size.
-static void* PoolMemory = nullptr;
-static std::size_t PoolBytes = 0;
-static bool PoolMapped = false;  // taken with mmap, not calloc
+// The nodes and their marks are one stretch of zeroed memory, the per-node
+// lists another, each taken and given back whole.
+static void* NodeMemory = nullptr;
+static std::size_t NodeBytes = 0;
+static bool NodeMapped = false;  // taken with mmap, not calloc
+static void* ListMemory = nullptr;
 
-// Zeroed memory of the given size, or null.  A big stretch is mapped on its
-// own, aligned to the machine's large pages and marked for them: the nodes
-// are written in long runs across the whole pool, and a large page costs
-// one fault where 4 KB pages cost 512.  Nothing is written here, so the
-// memory stays untouched until the nodes are needed.
-static void* takezeroed(std::size_t bytes, bool& mapped) {
+// Zeroed memory for the nodes and their marks, or null.  A big stretch is
+// mapped on its own, aligned to the machine's large pages and marked for
+// them: a program that runs through its pool writes every node of it, and a
+// large page costs one fault where 4 KB pages cost 512.  Nothing is written
+// here, so the memory stays untouched until nodes are needed.  (The lists
+// stay on small pages: they are mostly written in part, and a large page is
+// cleared whole at its first write.)
+static void* takenodememory(std::size_t bytes, bool& mapped) {
     mapped = false;
 #if defined(__linux__) && !defined(__EMSCRIPTEN__)
     constexpr std::size_t Large = std::size_t(2) << 20;
@@ -83,41 +86,43 @@ static void* takezeroed(std::size_t bytes, bool& mapped) {
     return std::calloc(bytes, 1);
 }
 
-static void givezeroed(void* p, std::size_t bytes, bool mapped) {
+static void givenodememory() {
 #if defined(__linux__) && !defined(__EMSCRIPTEN__)
-    if (mapped) {
-        munmap(p, (bytes + 4095) & ~std::size_t(4095));
+    if (NodeMapped) {
+        munmap(NodeMemory, (NodeBytes + 4095) & ~std::size_t(4095));
         return;
     }
 #endif
-    (void)bytes;
-    (void)mapped;
-    std::free(p);
+    std::free(NodeMemory);
 }
 
 // Takes the pool of the given number of blocks and the per-node lists that
-// go with it, all or nothing: the nodes, then the marks, then each list.
+// go with it, all or nothing.
 static bool takepool(std::int64_t blocks) {
     std::size_t count = std::size_t(blocks) * BlockSize;
     std::size_t nodes = count * sizeof(Node);
-    std::size_t marks = markwords(count) * sizeof(std::uint64_t);
-    std::size_t list = (count * sizeof(Ref) + 15) & ~std::size_t(15);
-    std::size_t bytes = nodes + marks + PoolListCount * list;
+    std::size_t bytes = nodes + markwords(count) * sizeof(std::uint64_t);
     bool mapped = false;
-    void* memory = takezeroed(bytes, mapped);
+    void* memory = takenodememory(bytes, mapped);
     if (memory == nullptr) return false;
-    PoolMemory = memory;
-    PoolBytes = bytes;
-    PoolMapped = mapped;
-    char* at = static_cast<char*>(memory);
-    Pool = reinterpret_cast<Node*>(at);
-    MarkBits = reinterpret_cast<std::uint64_t*>(at + nodes);
+    void* lists = std::calloc(PoolListCount * count, sizeof(Ref));
+    if (lists == nullptr) {
+        NodeMemory = memory;
+        NodeBytes = bytes;
+        NodeMapped = mapped;
+        poolrelease();
+        return false;
+    }
+    NodeMemory = memory;
+    NodeBytes = bytes;
+    NodeMapped = mapped;
+    ListMemory = lists;
+    Pool = static_cast<Node*>(memory);
+    MarkBits = reinterpret_cast<std::uint64_t*>(static_cast<char*>(memory) + nodes);
     MarksUsed = false;
-    at += nodes + marks;
-    for (NodeList& l : PoolLists) {
-        l.top = 0;
-        l.items = reinterpret_cast<Ref*>(at);
-        at += list;
+    for (int i = 0; i < PoolListCount; i++) {
+        PoolLists[i].top = 0;
+        PoolLists[i].items = static_cast<Ref*>(lists) + std::size_t(i) * count;
     }
     PoolSize = Ref(count);
     return true;
@@ -157,9 +162,11 @@ void poolstart() {
 }
 
 void poolrelease() {
-    if (PoolMemory != nullptr) givezeroed(PoolMemory, PoolBytes, PoolMapped);
-    PoolMemory = nullptr;
-    PoolBytes = 0;
+    if (NodeMemory != nullptr) givenodememory();
+    NodeMemory = nullptr;
+    NodeBytes = 0;
+    std::free(ListMemory);
+    ListMemory = nullptr;
     Pool = nullptr;
     MarkBits = nullptr;
     dropfree();
