@@ -91,6 +91,39 @@ TEST_F(Collector, SweepRebuildsTheListHighestPositionFirst) {
     EXPECT_EQ(node(leaf).right, NoNode);
 }
 
+TEST_F(Collector, NodesTakenTwoAtATimeAreTheListsNextTwo) {
+    SKIP_IN_STRESS_BUILD();
+    // Live and free nodes in stretches of one to three, so that runs of the
+    // free list end everywhere: two nodes taken at once are the next two of
+    // the list, and a run holding one node is refused, taking nothing.
+    Ref live = nil;
+    for (int i = 0; i < 120; i++) {
+        for (int k = 0; k < i % 3 + 1; k++) num(i);  // garbage
+        for (int k = 0; k < (i + 1) % 3; k++) live = mk(CONS, nil, live);
+    }
+    CurrentRoot = live;
+    collectnow();
+    std::vector<Ref> list = freelist();
+    ASSERT_GT(list.size(), 200u);
+    std::size_t at = 0;
+    int refused = 0;
+    for (int i = 0; i < 100; i++) {
+        Ref first = NoNode, second = NoNode;
+        if (taketwo(first, second)) {
+            ASSERT_EQ(first, list[at]) << "pair " << i;
+            ASSERT_EQ(second, list[at + 1]) << "pair " << i;
+            at += 2;
+        } else {
+            refused++;
+            ASSERT_EQ(firstfree(), list[at]) << "a refusal took a node";
+            ASSERT_EQ(takenode(), list[at]);
+            at++;
+        }
+        ASSERT_EQ(freecount(), list.size() - at);
+    }
+    EXPECT_GT(refused, 0) << "no run ended with one node";
+}
+
 TEST_F(Collector, MakenodeKeepsTheChildrenOfTheNodeItBuilds) {
     SKIP_IN_STRESS_BUILD();
     Ref a = mk(APP, num(10), mk(LAMBDA, atom("v"), num(11)));
