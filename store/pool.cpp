@@ -281,6 +281,23 @@ void poolrest() {
 Ref takeslow(Ref a, Ref b) {
 #ifdef KESTRIVO_STRESS_GC
     collect(a, b);
+#else
+    // A mostly live pool has short runs, most of them ending inside the word
+    // they start in: that run is taken here, as nextrun would take it.
+    std::uint64_t w = WordFree;
+    if (w != 0 && AllocNext == AllocStop) {
+        int top = 63 - std::countl_zero(w);
+        std::uint64_t taken = ~w & ((std::uint64_t(1) << top) - 1);  // below top, not free
+        if (taken != 0) {
+            int bottom = 64 - std::countl_zero(taken);
+            WordFree = w & ((std::uint64_t(1) << bottom) - 1);
+            Ref high = WordBase + Ref(top);
+            AllocStop = WordBase + Ref(bottom) - 1;
+            AllocNext = high - 1;
+            FreeBelow -= Ref(top - bottom + 1);
+            return high;
+        }
+    }
 #endif
     if (AllocNext == AllocStop && !nextrun()) {
         collect(a, b);
