@@ -142,8 +142,10 @@ extern std::uint64_t* MarkBits;
 //   AllocNext  the next node to hand out
 //   AllocStop  the position below the run being handed out (NoNode below
 //              position 0): AllocNext == AllocStop when the run is spent
-//   ScanBelow  free positions below this, not yet in a run, come next
-//   FreeBelow  how many of them there are
+//   ScanBelow  the words of MarkBits below this position are not read yet;
+//              the free positions left in the word being read (pool.cpp)
+//              lie between it and the run
+//   FreeBelow  how many free nodes come after the run
 // A free node holds stale fields and flags; the allocator writes them all.
 extern Ref AllocNext;
 extern Ref AllocStop;
