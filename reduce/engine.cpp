@@ -131,6 +131,17 @@ static inline Ref reduceoperand(Ref r) {
     return reduce(r);
 }
 
+// The walk from from, through hops indirections and definitions, ends at
+// end, a node no later reduce in this statement takes further: record it for
+// the indirections on the way.  After a single step there is nothing to save
+// (the operand leads to end already), and after two the record would cost
+// more than the step it saves.  (The walk's state goes by value: a lambda
+// holding it by reference kept it in memory through the whole walk.)
+static inline Ref endwalk(Ref from, std::uint32_t hops, Ref end) {
+    if (hops > 2 && from != NoNode) recordend(from, end, hops);
+    return end;
+}
+
 Ref reduce(Ref n) {
     stackguard();
     // A program's own cyclic definitions can lead this loop round a ring of
@@ -141,14 +152,6 @@ Ref reduce(Ref n) {
     RingWatch ring;
     Ref from = NoNode;       // the first indirection of the walk
     std::uint32_t hops = 0;  // indirections and definitions walked since
-    // The walk ends at end, a node no later reduce in this statement takes
-    // further: record it for the indirections on the way.  After a single
-    // step there is nothing to save (the operand leads to end already), and
-    // after two the record would cost more than the step it saves.
-    auto ended = [&](Ref end) {
-        if (hops > 2 && from != NoNode) recordend(from, end, hops);
-        return end;
-    };
     for (;;) {
         FUZZSTEP();
         Node& x = node(n);
@@ -163,10 +166,10 @@ Ref reduce(Ref n) {
         case INTEGER:
         case STRING:
         case REAL:
-            return ended(n);
+            return endwalk(from, hops, n);
         case SUB: {
             std::int32_t tk = node(x.left).kind;
-            if (tk == LAMBDA) return ended(n);  // a closure
+            if (tk == LAMBDA) return endwalk(from, hops, n);  // a closure
             // The two substitution steps met most, done here as substitute
             // would do them, each leaving an indirection to walk on.
             if (x.right != nil) {
@@ -204,7 +207,7 @@ Ref reduce(Ref n) {
             continue;
         }
         case APP: {
-            if (x.shared == FinishedMark) return ended(n);
+            if (x.shared == FinishedMark) return endwalk(from, hops, n);
             x.left = reduce(x.left);
             std::int32_t fk = node(x.left).kind;
             if (fk == LAMBDA) {  // app(lambda x B, A)  =>  sub(B, [x:=A])
@@ -219,15 +222,15 @@ Ref reduce(Ref n) {
             // No function: the application is normal once its parts are (a
             // function part reduce has just left stuck is finished already).
             finishboth(n);
-            return ended(n);
+            return endwalk(from, hops, n);
         }
         default:  // operators "car" to "=s": operands first, left before right
-            if (x.shared == FinishedMark) return ended(n);
+            if (x.shared == FinishedMark) return endwalk(from, hops, n);
             x.left = reduceoperand(x.left);
             if (x.kind >= PLUS) x.right = reduceoperand(x.right);
             if (applyoperator(n)) continue;
             finish(n);
-            return ended(n);  // operands of the wrong kinds: stuck
+            return endwalk(from, hops, n);  // operands of the wrong kinds: stuck
         }
     }
 }
