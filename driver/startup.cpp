@@ -331,6 +331,7 @@ struct Worker {
     Run* run = nullptr;          // the run handed over; null asks it to end
     sem_t go;                    // posted when run is set
     sem_t done;                  // posted when the run has ended
+    bool semaphores = false;     // go and done are initialized
 };
 Worker Interpreter;
 }  // namespace
@@ -364,9 +365,10 @@ static bool runonworker(Run& run, std::size_t stack, bool blocksigint) {
             Interpreter.run = nullptr;
             sem_post(&Interpreter.go);
             pthread_join(Interpreter.thread, nullptr);
-        } else {
+        } else if (!Interpreter.semaphores) {
             sem_init(&Interpreter.go, 0, 0);
             sem_init(&Interpreter.done, 0, 0);
+            Interpreter.semaphores = true;
         }
         Interpreter.stackbytes = stack;
         if (!startthread(Interpreter.thread, workerloop, nullptr, Interpreter.stackbytes)) {
