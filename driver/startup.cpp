@@ -2,7 +2,8 @@
 // the pool and the token array, starts the interpreter on a thread of its own
 // whose stack is sized from them (deep terms recurse deeply, and the depth
 // guard needs a stack it can measure), and returns the exit status once the
-// run has ended and its transcript is written.
+// run has ended and its transcript is written.  The fuzz build, which runs
+// one program after another, keeps that thread from run to run.
 // Compiled to WebAssembly for a web page, the run takes the calling thread
 // instead: a page has threads only when it is cross-origin isolated, which a
 // plain static server does not give, and the module's one stack is fixed
@@ -21,6 +22,7 @@
 #include <fcntl.h>
 #include <new>
 #include <pthread.h>
+#include <semaphore.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,7 +54,18 @@ struct Run {
 constexpr std::size_t StackPerItem = 512;
 // The frames above the recursion: start-up, the statement cycle, the C
 // library's own needs.
+#ifdef KESTRIVO_FUZZ
+// The fuzz build's are a few KB even under the sanitizers, and its pools are
+// small (1001 to 12012 nodes, at most 972 tokens): the deepest recursion
+// they allow within the step budget takes well under 0.5 MB.  A recursion
+// that never ends (z = + z 1;) is what reaches deeper, and with the normal
+// base it went 16 MB down before the step budget ended it and every frame
+// was unwound; with this one the depth guard stops it at 1.1 to 5.7 MB, as
+// the normal build's guard does, with the same report.
+constexpr std::size_t StackBase = std::size_t(1) << 20;
+#else
 constexpr std::size_t StackBase = std::size_t(64) << 20;
+#endif
 // No machine is asked for more; the stack is address space, touched only as
 // the recursion goes.
 constexpr std::size_t StackMost = std::size_t(16) << 30;
@@ -273,6 +286,105 @@ static void releaseinterrupt(InterruptHandler& h) {
     sigaction(SIGINT, &h.saved, nullptr);
 }
 
+#ifndef __EMSCRIPTEN__
+// Starts a thread running body(arg) on a stack of the given size, halving a
+// size the system refuses down to StackLeast; stack holds the size tried
+// (set before the thread starts, so the thread may read it), and the result
+// is false when not even StackLeast was given.
+static bool startthread(pthread_t& thread, void* (*body)(void*), void* arg, std::size_t& stack) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    bool started = false;
+    for (;;) {
+        if (pthread_attr_setstacksize(&attr, stack) == 0 &&
+            pthread_create(&thread, &attr, body, arg) == 0) {
+            started = true;
+            break;
+        }
+        if (stack <= StackLeast) break;
+        stack = std::max(stack / 2, StackLeast);
+    }
+    pthread_attr_destroy(&attr);
+    return started;
+}
+
+// No thread could be started for the run: the report, and status 1.
+static int nothread(InterruptHandler& interrupt) {
+    outs("cannot start the interpreter thread\n");
+    releaseinterrupt(interrupt);
+    poolrelease();
+    return outclose(1);
+}
+#endif
+
+#if defined(KESTRIVO_FUZZ) && !defined(__EMSCRIPTEN__)
+// The fuzz target runs one program after another in the same process, a
+// thousand or more a second.  A thread made and joined for each cost a
+// quarter of that time: its fresh stack faulted in page by page, unmapped
+// again at the end, and the sanitizers' bookkeeping of every thread.  So the
+// fuzz build keeps one interpreter thread and hands it each run in turn; it
+// is replaced only when a run asks for more stack than it has.
+namespace {
+struct Worker {
+    pthread_t thread;
+    std::size_t stackbytes = 0;  // its stack; 0 while there is no thread
+    Run* run = nullptr;          // the run handed over; null asks it to end
+    sem_t go;                    // posted when run is set
+    sem_t done;                  // posted when the run has ended
+    bool semaphores = false;     // go and done are initialized
+};
+Worker Interpreter;
+}  // namespace
+
+// A wait that a signal handler (the fuzzer's timeout alarm) interrupts goes on.
+static void waitfor(sem_t& sem) {
+    while (sem_wait(&sem) != 0) {}
+}
+
+static void* workerloop(void*) {
+    // The fuzzer's timeout alarm is acted on only on the fuzzer's own thread,
+    // which waits for the run: it must not land here.
+    sigset_t alarm;
+    sigemptyset(&alarm);
+    sigaddset(&alarm, SIGALRM);
+    pthread_sigmask(SIG_BLOCK, &alarm, nullptr);
+    for (;;) {
+        waitfor(Interpreter.go);
+        if (Interpreter.run == nullptr) return nullptr;
+        runthread(Interpreter.run);
+        sem_post(&Interpreter.done);
+    }
+}
+
+// Makes the run on the kept thread, first replacing the thread by one with
+// a stack of the size asked when its own is smaller.  False when no thread
+// could be started.
+static bool runonworker(Run& run, std::size_t stack, bool blocksigint) {
+    if (Interpreter.stackbytes < stack) {
+        if (Interpreter.stackbytes > 0) {
+            Interpreter.run = nullptr;
+            sem_post(&Interpreter.go);
+            pthread_join(Interpreter.thread, nullptr);
+        } else if (!Interpreter.semaphores) {
+            sem_init(&Interpreter.go, 0, 0);
+            sem_init(&Interpreter.done, 0, 0);
+            Interpreter.semaphores = true;
+        }
+        Interpreter.stackbytes = stack;
+        if (!startthread(Interpreter.thread, workerloop, nullptr, Interpreter.stackbytes)) {
+            Interpreter.stackbytes = 0;
+            return false;
+        }
+    }
+    run.stackbytes = std::min(stack, Interpreter.stackbytes);
+    Interpreter.run = &run;
+    sem_post(&Interpreter.go);
+    if (blocksigint) blockinterrupt(true);
+    waitfor(Interpreter.done);
+    return true;
+}
+#endif
+
 int runkestrivo(int argc, const char* const* argv, std::FILE* input, std::FILE* output,
                 std::FILE* errors) {
     Output = output != nullptr ? output : stdout;
@@ -312,26 +424,15 @@ int runkestrivo(int argc, const char* const* argv, std::FILE* input, std::FILE* 
     stack = std::min({stack, StackMost, stackroom(readerbytes(Options.tokens))});
     stack = std::max(stack, StackLeast);
 
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
+#ifdef KESTRIVO_FUZZ
+    if (!runonworker(run, stack, interrupt.installed)) return nothread(interrupt);
+#else
     pthread_t thread;
-    for (;;) {
-        run.stackbytes = stack;
-        if (pthread_attr_setstacksize(&attr, stack) == 0 &&
-            pthread_create(&thread, &attr, runthread, &run) == 0)
-            break;
-        if (stack <= StackLeast) {  // no thread at all: report and stop
-            outs("cannot start the interpreter thread\n");
-            releaseinterrupt(interrupt);
-            pthread_attr_destroy(&attr);
-            poolrelease();
-            return outclose(1);
-        }
-        stack = std::max(stack / 2, StackLeast);
-    }
-    pthread_attr_destroy(&attr);
+    run.stackbytes = stack;
+    if (!startthread(thread, runthread, &run, run.stackbytes)) return nothread(interrupt);
     if (interrupt.installed) blockinterrupt(true);
     pthread_join(thread, nullptr);
+#endif
 #endif
     releaseinterrupt(interrupt);
 
