@@ -48,25 +48,35 @@ static inline bool isreducermark(std::uint8_t flag) {
     return flag == FinishedMark || flag == EndMark || flag == LookupMark;
 }
 
-void listforstatement(Ref n) {
-    if (Finished.top == PoolSize) {  // only nodes freed and reused repeat in the list
-        for (Ref r = 0; r < PoolSize; r++)
-            if (isreducermark(Pool[r].shared)) Pool[r].shared = 1;
-        Finished.top = 0;
-        forgetlookups();
-    }
-    Finished.items[Finished.top++] = n;
-}
+// A list longer than this fraction of the pool's used part is forgotten by a
+// pass over that part: the list's nodes lie all over it, a cache miss each,
+// while the pass goes in order at a fraction of that a node.
+constexpr Ref ForgetByPass = 16;  // a list of more than 1/16 of the used part
 
-void forgetfinished() {
-    for (std::size_t i = 0; i < Finished.top; i++) {
-        Node& x = node(Finished.items[i]);
-        // a node since freed and reused is at rest already
-        if (isreducermark(x.shared)) x.shared = 1;
+// Every node the list names goes back to rest (a node since freed and reused
+// is at rest already).  Only listed nodes carry the reducer's marks, and
+// only nodes once handed out are listed, so putting back every such mark in
+// the used part of the pool comes to the same.
+static void forgetlisted() {
+    if (Finished.top > (PoolSize - LowestTaken) / ForgetByPass) {
+        for (Ref r = LowestTaken; r < PoolSize; r++)
+            if (isreducermark(Pool[r].shared)) Pool[r].shared = 1;
+    } else {
+        for (std::size_t i = 0; i < Finished.top; i++) {
+            Node& x = node(Finished.items[i]);
+            if (isreducermark(x.shared)) x.shared = 1;
+        }
     }
     Finished.top = 0;
     forgetlookups();
 }
+
+void listforstatement(Ref n) {
+    if (Finished.top == PoolSize) forgetlisted();  // only nodes freed and reused repeat in the list
+    Finished.items[Finished.top++] = n;
+}
+
+void forgetfinished() { forgetlisted(); }
 
 void finish(Ref n) {
     listforstatement(n);

@@ -31,6 +31,7 @@ Ref AllocNext = NoNode;
 Ref AllocStop = NoNode;
 Ref ScanBelow = 0;
 std::uint32_t FreeBelow = 0;
+Ref LowestTaken = 0;
 
 // The word of the marks the runs come from now: its free positions not yet
 // in a run (all below the run being handed out), and its first position.
@@ -157,6 +158,7 @@ void dropfree() {
 
 void poolstart() {
     dropfree();
+    LowestTaken = PoolSize;
     FewestFree = 0;
     Collections = FreedNodes = 0;
 }
@@ -208,6 +210,7 @@ static bool nextrun() {
         WordBase = p & ~Ref(63);
         WordFree = ~MarkBits[p >> 6] & (~std::uint64_t(0) >> (63 - (p & 63)));
         ScanBelow = WordBase;
+        if (WordBase < LowestTaken) LowestTaken = WordBase;  // every run from this word is above it
     }
     int top = 63 - std::countl_zero(WordFree);
     int length = std::countl_one(WordFree << (63 - top));
@@ -224,6 +227,7 @@ static bool nextrun() {
     }
     AllocNext = high;
     AllocStop = low - 1;  // NoNode when the run goes down to position 0
+    if (low < LowestTaken) LowestTaken = low;
     FreeBelow -= high - low + 1;
     return true;
 }

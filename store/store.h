@@ -152,6 +152,11 @@ extern Ref AllocStop;
 extern Ref ScanBelow;
 extern std::uint32_t FreeBelow;
 
+// The lowest position a run of the free list has started at since start-up:
+// no node below it has ever been handed out, or written.  Whoever walks the
+// pool for what statements leave in it can stop there.
+extern Ref LowestTaken;
+
 // Nodes on the free list now.
 inline std::uint32_t freecount() { return FreeBelow + (AllocNext - AllocStop); }
 // The least free count so far, the present one included: the pool's
