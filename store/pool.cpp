@@ -8,9 +8,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#if defined(__linux__) && !defined(__EMSCRIPTEN__)
-#include <sys/mman.h>
-#endif
 
 Node* Pool = nullptr;
 Ref PoolSize = 0;
@@ -52,81 +49,27 @@ constexpr Ref RunSpan = 4096;
 
 static std::size_t markwords(std::size_t nodes) { return (nodes + 63) / 64; }
 
-// The nodes and their marks are one stretch of zeroed memory, the per-node
-// lists another, each taken and given back whole.
-static void* NodeMemory = nullptr;
-static std::size_t NodeBytes = 0;
-static bool NodeMapped = false;  // taken with mmap, not calloc
-static void* ListMemory = nullptr;
-
-// Zeroed memory for the nodes and their marks, or null.  A big stretch is
-// mapped on its own, aligned to the machine's large pages and marked for
-// them: a program that runs through its pool writes every node of it, and a
-// large page costs one fault where 4 KB pages cost 512.  Nothing is written
-// here, so the memory stays untouched until nodes are needed.  (The lists
-// stay on small pages: they are mostly written in part, and a large page is
-// cleared whole at its first write.)
-static void* takenodememory(std::size_t bytes, bool& mapped) {
-    mapped = false;
-#if defined(__linux__) && !defined(__EMSCRIPTEN__)
-    constexpr std::size_t Large = std::size_t(2) << 20;
-    if (bytes >= Large) {
-        std::size_t length = (bytes + 4095) & ~std::size_t(4095);
-        void* p = mmap(nullptr, length + Large, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) return nullptr;
-        char* start = static_cast<char*>(p);
-        char* aligned = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(start) + Large - 1) & ~(Large - 1));
-        if (aligned > start) munmap(start, std::size_t(aligned - start));
-        char* end = start + length + Large;
-        if (end > aligned + length) munmap(aligned + length, std::size_t(end - (aligned + length)));
-        madvise(aligned, length, MADV_HUGEPAGE);  // a refusal leaves small pages
-        mapped = true;
-        return aligned;
-    }
-#endif
-    return std::calloc(bytes, 1);
-}
-
-static void givenodememory() {
-#if defined(__linux__) && !defined(__EMSCRIPTEN__)
-    if (NodeMapped) {
-        munmap(NodeMemory, (NodeBytes + 4095) & ~std::size_t(4095));
-        return;
-    }
-#endif
-    std::free(NodeMemory);
-}
-
 // Takes the pool of the given number of blocks and the per-node lists that
 // go with it, all or nothing.
 static bool takepool(std::int64_t blocks) {
     std::size_t count = std::size_t(blocks) * BlockSize;
-    std::size_t nodes = count * sizeof(Node);
-    std::size_t bytes = nodes + markwords(count) * sizeof(std::uint64_t);
-    bool mapped = false;
-    void* memory = takenodememory(bytes, mapped);
-    if (memory == nullptr) return false;
-    void* lists = std::calloc(PoolListCount * count, sizeof(Ref));
-    if (lists == nullptr) {
-        NodeMemory = memory;
-        NodeBytes = bytes;
-        NodeMapped = mapped;
-        poolrelease();
-        return false;
-    }
-    NodeMemory = memory;
-    NodeBytes = bytes;
-    NodeMapped = mapped;
-    ListMemory = lists;
-    Pool = static_cast<Node*>(memory);
-    MarkBits = reinterpret_cast<std::uint64_t*>(static_cast<char*>(memory) + nodes);
+    // calloc: a big pool comes as fresh zero pages, which cost nothing until
+    // written; start-up writes none of them.
+    Pool = static_cast<Node*>(std::calloc(count, sizeof(Node)));
+    MarkBits = static_cast<std::uint64_t*>(std::calloc(markwords(count), sizeof(std::uint64_t)));
     MarksUsed = false;
-    for (int i = 0; i < PoolListCount; i++) {
-        PoolLists[i].top = 0;
-        PoolLists[i].items = static_cast<Ref*>(lists) + std::size_t(i) * count;
+    bool all = Pool != nullptr && MarkBits != nullptr;
+    for (NodeList& list : PoolLists) {
+        list.top = 0;
+        list.items = all ? static_cast<Ref*>(std::malloc(count * sizeof(Ref))) : nullptr;
+        all = all && list.items != nullptr;
     }
-    PoolSize = Ref(count);
-    return true;
+    if (all) {
+        PoolSize = Ref(count);
+        return true;
+    }
+    poolrelease();
+    return false;
 }
 
 std::int64_t pooltake(std::int32_t lastblock) {
@@ -164,18 +107,16 @@ void poolstart() {
 }
 
 void poolrelease() {
-    if (NodeMemory != nullptr) givenodememory();
-    NodeMemory = nullptr;
-    NodeBytes = 0;
-    std::free(ListMemory);
-    ListMemory = nullptr;
+    std::free(Pool);
     Pool = nullptr;
+    std::free(MarkBits);
     MarkBits = nullptr;
     dropfree();
     PoolSize = 0;
-    for (NodeList& l : PoolLists) {
-        l.items = nullptr;
-        l.top = 0;
+    for (NodeList& list : PoolLists) {
+        std::free(list.items);
+        list.items = nullptr;
+        list.top = 0;
     }
 }
 
