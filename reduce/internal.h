@@ -84,8 +84,10 @@ struct RingWatch {
     }
 };
 
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 // True when n was met before since the watch started.
 inline bool metagain(RingWatch& w, Ref n) {
     if (!w.started) w.start();
@@ -104,7 +106,9 @@ inline bool metagainbuilding(RingWatch& w, Ref n) {
     if (!w.started || w.built != newnodes) w.start();
     return metagain(w, n);
 }
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 inline void makeident(Ref n, Ref target) {
     Node& x = node(n);
