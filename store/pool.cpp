@@ -140,6 +140,24 @@ static inline Ref highestfree(Ref below) {
     return Ref(w * 64 + 63 - std::size_t(std::countl_zero(free)));
 }
 
+// Takes the highest run left in the word being read when it ends inside the
+// word (a live position below it): false, taking nothing, when the word has
+// no free position left or its highest run reaches the word's bottom.  A
+// mostly live pool's runs are short, and most end so.
+static inline bool runinword() {
+    std::uint64_t w = WordFree;
+    if (w == 0) return false;
+    int top = 63 - std::countl_zero(w);
+    std::uint64_t taken = ~w & ((std::uint64_t(1) << top) - 1);  // below top, not free
+    if (taken == 0) return false;
+    int bottom = 64 - std::countl_zero(taken);
+    WordFree = w & ((std::uint64_t(1) << bottom) - 1);
+    AllocNext = WordBase + Ref(top);
+    AllocStop = WordBase + Ref(bottom) - 1;
+    FreeBelow -= Ref(top - bottom + 1);
+    return true;
+}
+
 // Takes the next run of the free list, below the last one: false when the
 // list is spent.  A run is the highest stretch of free positions left in the
 // word; one that reaches the bottom of its word goes on through the wholly
@@ -153,18 +171,15 @@ static bool nextrun() {
         ScanBelow = WordBase;
         if (WordBase < LowestTaken) LowestTaken = WordBase;  // every run from this word is above it
     }
-    int top = 63 - std::countl_zero(WordFree);
-    int length = std::countl_one(WordFree << (63 - top));
-    int bottom = top - length + 1;
-    WordFree &= length == 64 ? 0 : ~(((std::uint64_t(1) << length) - 1) << bottom);
-    Ref high = WordBase + Ref(top);
-    Ref low = WordBase + Ref(bottom);
-    if (bottom == 0) {
-        Ref floor = high >= RunSpan ? high - RunSpan + 1 : 0;
-        while (low == ScanBelow && low >= floor + 64 && MarkBits[(low >> 6) - 1] == 0) {
-            low -= 64;
-            ScanBelow = low;
-        }
+    if (runinword()) return true;
+    // The highest run goes down to the word's bottom, and on below it.
+    Ref high = WordBase + Ref(63 - std::countl_zero(WordFree));
+    Ref low = WordBase;
+    WordFree = 0;
+    Ref floor = high >= RunSpan ? high - RunSpan + 1 : 0;
+    while (low == ScanBelow && low >= floor + 64 && MarkBits[(low >> 6) - 1] == 0) {
+        low -= 64;
+        ScanBelow = low;
     }
     AllocNext = high;
     AllocStop = low - 1;  // NoNode when the run goes down to position 0
@@ -226,25 +241,8 @@ void poolrest() {
 Ref takeslow(Ref a, Ref b) {
 #ifdef KESTRIVO_STRESS_GC
     collect(a, b);
-#else
-    // A mostly live pool has short runs, most of them ending inside the word
-    // they start in: that run is taken here, as nextrun would take it.
-    std::uint64_t w = WordFree;
-    if (w != 0 && AllocNext == AllocStop) {
-        int top = 63 - std::countl_zero(w);
-        std::uint64_t taken = ~w & ((std::uint64_t(1) << top) - 1);  // below top, not free
-        if (taken != 0) {
-            int bottom = 64 - std::countl_zero(taken);
-            WordFree = w & ((std::uint64_t(1) << bottom) - 1);
-            Ref high = WordBase + Ref(top);
-            AllocStop = WordBase + Ref(bottom) - 1;
-            AllocNext = high - 1;
-            FreeBelow -= Ref(top - bottom + 1);
-            return high;
-        }
-    }
 #endif
-    if (AllocNext == AllocStop && !nextrun()) {
+    if (AllocNext == AllocStop && !runinword() && !nextrun()) {
         collect(a, b);
         if (!nextrun()) stopstatement(Stop::Exhausted);
     }
