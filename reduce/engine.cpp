@@ -124,20 +124,23 @@ Ref definitionterm(Ref d) {
     }
 }
 
+// sub(literal, E)  =>  ident(literal), E not nil: the substitution step met
+// most, done as substitute would do it.  True when sub node n (x) was such a
+// node, now rewritten.
+static inline bool subintoliteral(Node& x, Ref n) {
+    std::int32_t tk = node(x.left).kind;
+    if ((tk != INTEGER && tk != STRING && tk != REAL) || x.right == nil) return false;
+    makeident(n, x.left);
+    stepdone(RuleSubLiteral, n);
+    return true;
+}
+
 // reduce, for an operand: a delayed substitution into a literal is one step
 // that ends at the literal, done here without a call; the walk would make
 // the same rewrite and return the literal, recording nothing.
 static inline Ref reduceoperand(Ref r) {
     Node& x = node(r);
-    if (x.kind == SUB) {
-        Ref t = x.left;
-        std::int32_t tk = node(t).kind;
-        if ((tk == INTEGER || tk == STRING || tk == REAL) && x.right != nil) {  // sub(literal, E)  =>  ident(literal)
-            makeident(r, t);
-            stepdone(RuleSubLiteral, r);
-            return t;
-        }
-    }
+    if (x.kind == SUB && subintoliteral(x, r)) return x.left;
     return reduce(r);
 }
 
@@ -182,17 +185,11 @@ Ref reduce(Ref n) {
             if (tk == LAMBDA) return endwalk(from, hops, n);  // a closure
             // The two substitution steps met most, done here as substitute
             // would do them, each leaving an indirection to walk on.
-            if (x.right != nil) {
-                if (tk == INTEGER || tk == STRING || tk == REAL) {  // sub(literal, E)  =>  ident(literal)
-                    makeident(n, x.left);
-                    stepdone(RuleSubLiteral, n);
-                    continue;
-                }
-                if (tk == IDENTIFIER) {  // sub(v, E)  =>  ident(the value of v in E, or v)
-                    lookup(n);
-                    stepdone(RuleLookup, n);
-                    continue;
-                }
+            if (subintoliteral(x, n)) continue;
+            if (tk == IDENTIFIER && x.right != nil) {  // sub(v, E)  =>  ident(the value of v in E, or v)
+                lookup(n);
+                stepdone(RuleLookup, n);
+                continue;
             }
             if (!substitute(n)) return n;
             continue;
