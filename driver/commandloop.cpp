@@ -31,12 +31,18 @@ static void printline(Ref t) {
 
 // The reduction of CurrentRoot to its normal form, its normal-form and
 // newnodes lines; the expression's result.
+//
+// The reducer's records of the statement before are forgotten here, before
+// this one reduces, rather than as that one ended: nothing between two
+// reductions reads them (the printers see a finished node as one reached
+// once), and the run that ends after its last expression, as a script
+// usually does, is spared a pass over every node that expression used.
 static Ref reduceroot() {
     newnodes = 0;
     statsreducing();
     DepthPhase = "reduce";
-    Ref t = normalize(CurrentRoot);
     forgetfinished();
+    Ref t = normalize(CurrentRoot);
     printnormal(t);
     printnewnodes();
     StoppedRoot = NoNode;  // nothing waits for "normal" any more
@@ -222,6 +228,7 @@ static void statement() {
         // as soon as it is made.
         if (InputWaits) outflush();
 #ifdef KESTRIVO_STRESS_GC
+        forgetfinished();  // the check wants every node at rest
         const char* fault = poolcheck();
         if (*fault) {
             outf("pool check failed: %s\n", fault);

@@ -26,7 +26,7 @@ static void markshared(Ref r) {
         }
         n.mark = 0;
         Ref entry = r;
-        if (n.shared == 2) {  // only a print in the middle of a reduction meets these
+        if (n.shared == 2) {  // finished by the reduction under way or the latest one
             entry |= FinishedEntry;
             ReachedFinished = true;
         }

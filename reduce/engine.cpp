@@ -17,8 +17,9 @@
 // pair of a pair ... of the same node).  A node is recorded only once its
 // form is complete, so a cyclic term still descends until the depth guard.
 // Such a node is marked with shared = 2 (non-zero, so the printer sees a
-// node reached once) and listed; the marks are cleared when the statement
-// ends, since a later definition of a name inside can unstick the node.
+// node reached once) and listed; the marks are cleared before the next
+// statement reduces, since a later definition of a name inside can unstick
+// the node.
 static NodeList& Finished = PoolLists[FinishedList];
 
 // Where runs of indirections end.
@@ -38,8 +39,8 @@ static NodeList& Finished = PoolLists[FinishedList];
 // a closure, or a node finished in this statement.  A collection keeps the
 // whole run of a live indirection, and a dead one goes back to shared = 1
 // before it is used again, so the record survives collections; it is
-// forgotten with the finished nodes when the statement ends, since a new
-// definition can make a finished node reducible again.  A walk round a ring
+// forgotten with the finished nodes before the next statement reduces, since
+// a new definition can make a finished node reducible again.  A walk round a ring
 // never ends at such a node, so it records nothing and the ring watch sees
 // the same nodes as before.
 static NodeList& Ends = PoolLists[EndList];

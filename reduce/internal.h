@@ -4,15 +4,15 @@
 
 #include "reduce/reduce.h"
 
-// The shared flags the reducer gives nodes for the rest of a statement; the
-// statement's end puts them back to 1 (forgetfinished).
+// The shared flags the reducer gives nodes for the rest of a statement; they
+// go back to 1 (forgetfinished) before the next reduction begins.
 constexpr std::uint8_t FinishedMark = 2;  // a finished node
 constexpr std::uint8_t EndMark = 3;       // an indirection whose end is recorded
 constexpr std::uint8_t LookupMark = 4;    // an environment cell a lookup record relies on
 
 // Lists n for forgetfinished; the caller sets its flag (engine.cpp).
 void listforstatement(Ref n);
-// Records n as finished (shared = 2) until the statement ends (engine.cpp).
+// Records n as finished (shared = 2) for the rest of the statement (engine.cpp).
 void finish(Ref n);
 // Drops every lookup record (substitute.cpp): a cell one relies on changed,
 // or may have lost its flag.

@@ -47,8 +47,9 @@ void reducestart();
 // node and leaves every flag at rest.
 void warnstuck(Ref normalform, std::int64_t line);
 
-// Ends the statement's record of finished nodes (see internal.h): every
-// node finished in it goes back to rest.
+// Ends the latest statement's record of finished nodes (see internal.h):
+// every node finished in it goes back to rest.  Run before a reduction
+// begins, after a stopped one, and before the stress build's pool check.
 void forgetfinished();
 
 // ---- counting and steering the steps (steps.cpp) -------------------------

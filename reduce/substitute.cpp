@@ -98,10 +98,12 @@ void applyclosure(Ref n) {
 // The answer is the same because the cells after the start are the same:
 // an environment cell is a pair, never rewritten into another kind, and
 // only normalization changes a pair's fields, once, when it finishes the
-// pair (compose links the cells it builds before any search can see them).  Each cell a search passes gets shared = 4, and normalization drops
-// every record when it changes the fields of such a cell.  The records go
-// too at each collection (they do not keep their nodes alive), at the end of
-// a statement and after a print (which puts the flags it meets back to 1).
+// pair (compose links the cells it builds before any search can see them).
+// Each cell a search passes gets shared = 4, and normalization drops every
+// record when it changes the fields of such a cell.  The records go too at
+// each collection (they do not keep their nodes alive), before the next
+// statement reduces and after a print (which puts the flags it meets back
+// to 1).
 // A search that ends at a cell that is not a whole binding records nothing,
 // since that cell may still be rewritten into one.  Searching builds no node,
 // so no count changes.

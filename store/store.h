@@ -11,15 +11,15 @@
 //                       labelled "co<position>" in the print); back to 1 when
 //                       the print ends
 //                    2  the reducer finished the node in this statement (its
-//                       normal form is complete); back to 1 when the
-//                       statement ends.  Non-zero, so the printer sees it as a
-//                       node reached once
+//                       normal form is complete); back to 1 when the next
+//                       reduction begins.  Non-zero, so the printer sees it
+//                       as a node reached once
 //                    3  on an indirection: the reducer recorded where its
 //                       run of indirections ends (EndList)
 //                    4  on a pair: a record of the reducer's environment
 //                       lookups relies on its fields
-//                  3 and 4 go back to 1 when the statement ends, and the
-//                  printer sees them as it sees 2
+//                  3 and 4 go back to 1 when the next reduction begins,
+//                  and the printer sees them as it sees 2
 //                  on a definition (kind 40): 1 = body not expanded yet,
 //                  0 = expanded; it keeps its value between statements
 //   kind    32     the NodeKind, 0 to 44
@@ -40,7 +40,7 @@
 // At rest: between two statements, and inside one outside a print and an
 // expansion pass, every node anyone can reach has mark = 1 and shared = 1,
 // except a definition's shared flag and the shared = 2, 3 or 4 the reducer
-// gives nodes in the statement under way.  A collection leaves the flags of
+// gave nodes in the latest reduction.  A collection leaves the flags of
 // live nodes alone.  A free node is reached by nothing and holds stale fields
 // and flags until the allocator hands it out, at rest.
 //
