@@ -91,13 +91,13 @@ static long long statementline() {
 }
 
 // Puts the graph back at rest after a stop in the middle of a statement: the
-// marks a print or an expansion pass left, the finished marks, the parser's
-// partial terms, and the rewrite the pool's exhaustion cut short.  Every
-// live node is then reachable from the roots, none half rewritten.
+// marks a print or an expansion pass left, the parser's partial terms, and
+// the rewrite the pool's exhaustion cut short.  Every live node is then
+// reachable from the roots, none half rewritten.  (The reducer's own marks
+// may stay: they are at rest until the next reduction forgets them.)
 static void graphatrest() {
     endcut(true);
     poolrest();
-    forgetfinished();
     ParseRootTop = 0;
 }
 
@@ -113,7 +113,6 @@ void statementstopped(Stop why) {
     case Stop::Interrupt:
         // Steered to a stop between two rewrites: the term so far is the
         // statement's normal-form line, and "normal" reduces it on.
-        forgetfinished();
         try {
             DepthPhase = "printterm";
             printline(CurrentRoot);
@@ -228,7 +227,6 @@ static void statement() {
         // as soon as it is made.
         if (InputWaits) outflush();
 #ifdef KESTRIVO_STRESS_GC
-        forgetfinished();  // the check wants every node at rest
         const char* fault = poolcheck();
         if (*fault) {
             outf("pool check failed: %s\n", fault);

@@ -48,8 +48,7 @@ void reducestart();
 void warnstuck(Ref normalform, std::int64_t line);
 
 // Ends the latest statement's record of finished nodes (see internal.h):
-// every node finished in it goes back to rest.  Run before a reduction
-// begins, after a stopped one, and before the stress build's pool check.
+// every node finished in it goes back to rest.  Run as a reduction begins.
 void forgetfinished();
 
 // ---- counting and steering the steps (steps.cpp) -------------------------
