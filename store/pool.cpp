@@ -90,15 +90,22 @@ static Node* poolpages(std::size_t bytes) {
 }
 #endif
 
-// Takes the zeroed pool of count nodes, on large pages where that pays.
-static Node* takenodes(std::size_t count) {
+// Takes the zeroed pool of count nodes, on large pages where that pays; the
+// per-node lists then share its mapping, after the nodes (lists is set to
+// the first of them, PoolListCount arrays of count entries each): the
+// reducer's lists are written all over, hundreds of small pages' faults in
+// a long statement, and the pool's last large page often has room for them.
+// Else lists is nullptr and the lists are the caller's to take.
+static Node* takenodes(std::size_t count, Ref*& lists) {
     PoolMapped = 0;
+    lists = nullptr;
 #ifdef KESTRIVO_LARGE_PAGES
-    std::size_t bytes = count * sizeof(Node);
-    if (bytes >= LargePool) {
+    if (count * sizeof(Node) >= LargePool) {
+        std::size_t bytes = count * (sizeof(Node) + PoolListCount * sizeof(Ref));
         bytes = (bytes + LargePage - 1) / LargePage * LargePage;  // whole large pages
         if (Node* p = poolpages(bytes)) {
             PoolMapped = bytes;
+            lists = reinterpret_cast<Ref*>(p + count);
             return p;
         }
     }
@@ -106,15 +113,22 @@ static Node* takenodes(std::size_t count) {
     return static_cast<Node*>(std::calloc(count, sizeof(Node)));
 }
 
+// Gives back the pool and the lists that are not in its mapping.
 static void releasenodes() {
+    for (NodeList& list : PoolLists) {
+        if (PoolMapped == 0) std::free(list.items);
+        list.items = nullptr;
+        list.top = 0;
+    }
 #ifdef KESTRIVO_LARGE_PAGES
     if (PoolMapped != 0) {
         munmap(Pool, PoolMapped);
         PoolMapped = 0;
-        return;
+        Pool = nullptr;
     }
 #endif
     std::free(Pool);
+    Pool = nullptr;
 }
 
 // Takes the pool of the given number of blocks and the per-node lists that
@@ -123,13 +137,17 @@ static bool takepool(std::int64_t blocks) {
     std::size_t count = std::size_t(blocks) * BlockSize;
     // A big pool comes as fresh zero pages, which cost nothing until
     // written; start-up writes none of them.
-    Pool = takenodes(count);
+    Ref* lists;
+    Pool = takenodes(count, lists);
     MarkBits = static_cast<std::uint64_t*>(std::calloc(markwords(count), sizeof(std::uint64_t)));
     MarksUsed = false;
     bool all = Pool != nullptr && MarkBits != nullptr;
-    for (NodeList& list : PoolLists) {
+    for (int i = 0; i < PoolListCount; i++) {
+        NodeList& list = PoolLists[i];
         list.top = 0;
-        list.items = all ? static_cast<Ref*>(std::malloc(count * sizeof(Ref))) : nullptr;
+        if (!all) list.items = nullptr;
+        else if (lists != nullptr) list.items = lists + std::size_t(i) * count;
+        else list.items = static_cast<Ref*>(std::malloc(count * sizeof(Ref)));
         all = all && list.items != nullptr;
     }
     if (all) {
@@ -176,16 +194,10 @@ void poolstart() {
 
 void poolrelease() {
     releasenodes();
-    Pool = nullptr;
     std::free(MarkBits);
     MarkBits = nullptr;
     dropfree();
     PoolSize = 0;
-    for (NodeList& list : PoolLists) {
-        std::free(list.items);
-        list.items = nullptr;
-        list.top = 0;
-    }
 }
 
 void clearmarks() {
