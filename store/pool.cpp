@@ -11,7 +11,8 @@
 
 // Large pages for a big pool, where the system has them.  Not under the
 // address sanitizer, which watches only memory the C library hands out.
-#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__) && !defined(KESTRIVO_FUZZ)
+#if defined(__linux__) && !defined(__EMSCRIPTEN__) && !defined(__SANITIZE_ADDRESS__) && \
+    !defined(KESTRIVO_FUZZ)
 #define KESTRIVO_LARGE_PAGES 1
 #include <sys/mman.h>
 #include <sys/resource.h>
