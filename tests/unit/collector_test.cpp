@@ -311,3 +311,30 @@ TEST_F(Collector, PoolCheckFindsABrokenPool) {
     FreeBelow = below;
     EXPECT_STREQ(poolcheck(), "");
 }
+
+TEST_F(Collector, BigPoolAndItsListsHoldEveryPositionApart) {
+    // 150 blocks (2.4 MB of nodes): the pool and its per-node lists may
+    // share one mapping, carved in turn.  Every node and every entry of
+    // every list is written with its own value, then all are read back: a
+    // list laid over the nodes' end or over another list shows as a value
+    // changed.  Then the pool goes back and is taken again, small and big.
+    for (int round = 0; round < 2; round++) {
+        shutdown();
+        boot(149, 1000);
+        ASSERT_EQ(PoolSize, 150150u);
+        for (Ref r = 0; r < PoolSize; r++) setnode(Pool[r], CONS, r, ~r);
+        for (int l = 0; l < PoolListCount; l++)
+            for (Ref r = 0; r < PoolSize; r++) PoolLists[l].items[r] = r * PoolListCount + Ref(l);
+        std::uint32_t wrong = 0;
+        for (Ref r = 0; r < PoolSize; r++)
+            if (Pool[r].kind != CONS || Pool[r].left != r || Pool[r].right != ~r) wrong++;
+        for (int l = 0; l < PoolListCount; l++)
+            for (Ref r = 0; r < PoolSize; r++)
+                if (PoolLists[l].items[r] != r * PoolListCount + Ref(l)) wrong++;
+        EXPECT_EQ(wrong, 0u);
+        shutdown();
+        boot(0, 1000);
+        EXPECT_EQ(PoolSize, 1001u);
+        EXPECT_EQ(nil, 1000u);
+    }
+}
