@@ -70,9 +70,9 @@ constexpr std::size_t LargePage = std::size_t(2) << 20;
 // pay for zeroing a whole large page it does not use.
 constexpr std::size_t LargePool = LargePage;
 
-// The whole pool, bytes long (a multiple of LargePage), at an address
-// aligned to LargePage, zeroed and asking for large pages; nullptr when the
-// system refuses it.  Only when the address space has no limit: the mapping
+// A mapping for the pool, bytes long (a multiple of LargePage), at an
+// address aligned to LargePage, zeroed and asking for large pages; nullptr
+// when the system refuses it.  Only when the address space has no limit: the mapping
 // is a large page longer for a moment, and a limit set to see where the
 // pool stops fitting must see the pool's own size.
 static Node* poolpages(std::size_t bytes) {
