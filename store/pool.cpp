@@ -72,9 +72,9 @@ constexpr std::size_t LargePool = LargePage;
 
 // A mapping for the pool, bytes long (a multiple of LargePage), at an
 // address aligned to LargePage, zeroed and asking for large pages; nullptr
-// when the system refuses it.  Only when the address space has no limit: the mapping
-// is a large page longer for a moment, and a limit set to see where the
-// pool stops fitting must see the pool's own size.
+// when the system refuses it.  Only when the address space has no limit:
+// the mapping is a large page longer for a moment, and a limit set to see
+// where the pool stops fitting must see the pool's own size.
 static Node* poolpages(std::size_t bytes) {
     rlimit limit;
     if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur != RLIM_INFINITY) return nullptr;
@@ -82,10 +82,10 @@ static Node* poolpages(std::size_t bytes) {
     if (got == MAP_FAILED) return nullptr;
     std::uintptr_t start = reinterpret_cast<std::uintptr_t>(got);
     std::uintptr_t aligned = (start + LargePage - 1) & ~(LargePage - 1);
-    // Give back what lies before the aligned start and after the pool's end.
+    // Give back what lies before the aligned start and after the pool's end
+    // (never nothing: the start moved by less than a large page).
     if (aligned > start) munmap(got, aligned - start);
-    std::size_t after = start + LargePage - aligned;
-    if (after > 0) munmap(reinterpret_cast<void*>(aligned + bytes), after);
+    munmap(reinterpret_cast<void*>(aligned + bytes), start + LargePage - aligned);
     madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);  // a hint: refused, 4 KB pages serve
     return reinterpret_cast<Node*>(aligned);
 }
@@ -128,7 +128,7 @@ static void releasenodes() {
         Pool = nullptr;
     }
 #endif
-    std::free(Pool);
+    std::free(Pool);  // null by now when it was mapped
     Pool = nullptr;
 }
 
