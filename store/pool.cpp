@@ -18,8 +18,11 @@
 #include <sys/resource.h>
 #endif
 
+#ifndef KESTRIVO_FIXED_POOL
 Node* Pool = nullptr;
+#endif
 static std::size_t PoolMapped = 0;  // bytes of Pool's own mapping; 0 when calloc gave it
+static bool ListsMapped = false;    // the per-node lists lie in that mapping
 Ref PoolSize = 0;
 std::uint32_t freenodes = 0;
 std::uint32_t FewestFree = 0;
@@ -70,14 +73,36 @@ constexpr std::size_t LargePage = std::size_t(2) << 20;
 // pay for zeroing a whole large page it does not use.
 constexpr std::size_t LargePool = LargePage;
 
+#ifdef KESTRIVO_FIXED_POOL
+static_assert(PoolAddress % LargePage == 0, "the pool starts on a large page");
+// A zeroed mapping of bytes at PoolAddress; false when the system refuses it
+// (a limit on the address space, or something there already).
+static bool mapfixed(std::size_t bytes) {
+    void* want = reinterpret_cast<void*>(PoolAddress);
+    void* got = mmap(want, bytes, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    if (got == MAP_FAILED) return false;
+    if (got != want) {  // a system that takes the address only as a hint
+        munmap(got, bytes);
+        return false;
+    }
+    return true;
+}
+#endif
+
 // A mapping for the pool, bytes long (a multiple of LargePage), at an
 // address aligned to LargePage, zeroed and asking for large pages; nullptr
 // when the system refuses it.  Only when the address space has no limit:
-// the mapping is a large page longer for a moment, and a limit set to see
-// where the pool stops fitting must see the pool's own size.
+// the mapping may be a large page longer for a moment, and a limit set to
+// see where the pool stops fitting must see the pool's own size.
 static Node* poolpages(std::size_t bytes) {
     rlimit limit;
     if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur != RLIM_INFINITY) return nullptr;
+#ifdef KESTRIVO_FIXED_POOL
+    if (!mapfixed(bytes)) return nullptr;
+    madvise(Pool, bytes, MADV_HUGEPAGE);  // a hint: refused, 4 KB pages serve
+    return Pool;
+#else
     void* got = mmap(nullptr, bytes + LargePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (got == MAP_FAILED) return nullptr;
     std::uintptr_t start = reinterpret_cast<std::uintptr_t>(got);
@@ -88,6 +113,7 @@ static Node* poolpages(std::size_t bytes) {
     munmap(reinterpret_cast<void*>(aligned + bytes), start + LargePage - aligned);
     madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);  // a hint: refused, 4 KB pages serve
     return reinterpret_cast<Node*>(aligned);
+#endif
 }
 #endif
 
@@ -99,6 +125,7 @@ static Node* poolpages(std::size_t bytes) {
 // Else lists is nullptr and the lists are the caller's to take.
 static Node* takenodes(std::size_t count, Ref*& lists) {
     PoolMapped = 0;
+    ListsMapped = false;
     lists = nullptr;
 #ifdef KESTRIVO_LARGE_PAGES
     if (count * sizeof(Node) >= LargePool) {
@@ -106,30 +133,37 @@ static Node* takenodes(std::size_t count, Ref*& lists) {
         bytes = (bytes + LargePage - 1) / LargePage * LargePage;  // whole large pages
         if (Node* p = poolpages(bytes)) {
             PoolMapped = bytes;
+            ListsMapped = true;
             lists = reinterpret_cast<Ref*>(p + count);
             return p;
         }
     }
 #endif
+#ifdef KESTRIVO_FIXED_POOL
+    if (!mapfixed(count * sizeof(Node))) return nullptr;
+    PoolMapped = count * sizeof(Node);
+    return Pool;
+#else
     return static_cast<Node*>(std::calloc(count, sizeof(Node)));
+#endif
 }
 
 // Gives back the pool and the lists that are not in its mapping.
 static void releasenodes() {
     for (NodeList& list : PoolLists) {
-        if (PoolMapped == 0) std::free(list.items);
+        if (!ListsMapped) std::free(list.items);
         list.items = nullptr;
         list.top = 0;
     }
+    ListsMapped = false;
 #ifdef KESTRIVO_LARGE_PAGES
-    if (PoolMapped != 0) {
-        munmap(Pool, PoolMapped);
-        PoolMapped = 0;
-        Pool = nullptr;
-    }
+    if (PoolMapped != 0) munmap(Pool, PoolMapped);
 #endif
-    std::free(Pool);  // null by now when it was mapped
+    PoolMapped = 0;
+#ifndef KESTRIVO_FIXED_POOL
+    std::free(Pool);  // null when it was mapped
     Pool = nullptr;
+#endif
 }
 
 // Takes the pool of the given number of blocks and the per-node lists that
@@ -139,10 +173,13 @@ static bool takepool(std::int64_t blocks) {
     // A big pool comes as fresh zero pages, which cost nothing until
     // written; start-up writes none of them.
     Ref* lists;
-    Pool = takenodes(count, lists);
+    Node* nodes = takenodes(count, lists);
+#ifndef KESTRIVO_FIXED_POOL
+    Pool = nodes;
+#endif
     MarkBits = static_cast<std::uint64_t*>(std::calloc(markwords(count), sizeof(std::uint64_t)));
     MarksUsed = false;
-    bool all = Pool != nullptr && MarkBits != nullptr;
+    bool all = nodes != nullptr && MarkBits != nullptr;
     for (int i = 0; i < PoolListCount; i++) {
         NodeList& list = PoolLists[i];
         list.top = 0;

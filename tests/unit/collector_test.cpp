@@ -4,6 +4,8 @@
 // pool.
 #include "harness.h"
 
+#include <sys/mman.h>
+
 using Collector = Kestrivo;
 
 namespace {
@@ -311,6 +313,31 @@ TEST_F(Collector, PoolCheckFindsABrokenPool) {
     FreeBelow = below;
     EXPECT_STREQ(poolcheck(), "");
 }
+
+#ifdef KESTRIVO_FIXED_POOL
+TEST_F(Collector, PoolWhoseAddressIsTakenIsRefusedWithAReport) {
+    // Where the pool has a fixed address, a page already mapped inside its
+    // span makes start-up refuse the pool, naming the first block that does
+    // not fit below the page, small pool or big; what is mapped there stays
+    // as it is, and once it is gone the pool is taken as before.
+    shutdown();
+    for (std::uintptr_t offset : {std::uintptr_t(0), std::uintptr_t(1) << 20}) {
+        void* want = reinterpret_cast<void*>(PoolAddress + offset);
+        void* other = mmap(want, 4096, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+        ASSERT_EQ(other, want);
+        static_cast<char*>(other)[0] = 7;
+        std::int64_t fits = std::int64_t(offset / sizeof(Node) / BlockSize);  // 0, then 65 blocks
+        EXPECT_EQ(pooltake(200), fits);  // 3.2 MB, asking for large pages
+        EXPECT_EQ(pooltake(5), offset == 0 ? 0 : PoolTaken);
+        poolrelease();
+        EXPECT_EQ(static_cast<char*>(other)[0], 7);
+        munmap(other, 4096);
+    }
+    boot(200, 1000);
+    EXPECT_EQ(PoolSize, 201201u);
+}
+#endif
 
 TEST_F(Collector, BigPoolAndItsListsHoldEveryPositionApart) {
     // 150 blocks (2.4 MB of nodes): the pool and its per-node lists may
