@@ -12,9 +12,13 @@
 #include <vector>
 
 // The path from the root: for each node on it whose two fields differ, the
-// right field still to walk (kept here so that turning right reads no node).
+// right field still to walk (kept here so that turning right reads no node);
+// and the depths of the entries whose right field is still to walk, deepest
+// last, so that backing up goes straight to the next one.  An entry whose
+// walk has turned right stays on the path, counted by its depth, until the
+// walk backs up past it.
 static Ref MarkRight[MarkStackSize];
-static std::uint8_t MarkTurned[MarkStackSize];  // 1 once the walk turned right
+static int MarkPending[MarkStackSize];
 
 static Root Roots[RootCapacity];  // filled by the driver at start-up
 static int RootTop = 0;           // entries of Roots in use
@@ -49,7 +53,8 @@ static inline bool reachnew(Ref r) {
 }
 
 static void marknode(Ref root) {
-    int depth = 0;
+    int depth = 0;    // entries on the path
+    int pending = 0;  // entries of MarkPending in use: never more than depth
     Ref cur = root;
     std::uint32_t live = 0;
     for (;;) {
@@ -67,21 +72,23 @@ static void marknode(Ref root) {
                 continue;
             }
             MarkRight[depth] = n.right;
-            MarkTurned[depth] = 0;
+            MarkPending[pending++] = depth;
             cur = n.left;
             if (++depth >= MarkStackSize) markstackover();
         }
-        // Backtrack to the nearest node whose right side is still to walk.
-        for (;;) {
-            if (depth == 0) {
-                Live += live;
-                return;
-            }
-            depth--;
-            if (MarkTurned[depth] == 0) break;
+        // Back up to the nearest node whose right side is still to walk,
+        // and turn right there.
+        if (pending == 0) {
+            Live += live;
+            return;
         }
-        MarkTurned[depth] = 1;
+        depth = MarkPending[--pending];
         cur = MarkRight[depth];
+        // The walk waits on each node's load; the right field it will turn
+        // to next is known already, so its node is asked for now and comes
+        // while this right side is walked (most are short: the rest of an
+        // environment after one binding's value).  The order is unchanged.
+        if (pending > 0) __builtin_prefetch(&Pool[MarkRight[MarkPending[pending - 1]]]);
         if (++depth >= MarkStackSize) markstackover();
     }
 }
