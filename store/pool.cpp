@@ -17,6 +17,9 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #endif
+#if defined(KESTRIVO_FIXED_POOL) && !defined(KESTRIVO_LARGE_PAGES)
+#error "the pool at a fixed address is mapped and given back as large pages are"
+#endif
 
 #ifndef KESTRIVO_FIXED_POOL
 Node* Pool = nullptr;
