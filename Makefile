@@ -2,6 +2,9 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= 2
+# cmake --build runs make again and again below this one; their "Entering
+# directory" lines would frame every run of the demo.
+MAKEFLAGS += --no-print-directory
 # Where `make install` puts the files (DESTDIR, when set, is put in front).
 PREFIX ?= /usr/local
 # DEPS=install: install the Debian packages a goal lacks (as root) instead of
