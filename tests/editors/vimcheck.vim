@@ -26,6 +26,7 @@ let s:groups = {
       \ 'punctuation.section.brackets': 'kestrivoBracket',
       \ 'punctuation.terminator.statement': 'kestrivoEnd',
       \ 'variable.other': 'kestrivoName',
+      \ 'invalid.illegal.word-too-long': 'kestrivoTooLong',
       \ }
 
 let s:failures = []

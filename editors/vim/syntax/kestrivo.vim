@@ -3,7 +3,9 @@
 " A word ends at a blank, a bracket, "%", ";" or one of "*", "+", "-"; those
 " three also begin the next word, so "+r" is one word and "x+y" is "x" and
 " "+y".  Command words and definitions count only as the first word of a
-" statement.  A comment runs from "%" to the next "%", across lines.
+" statement.  A comment runs from "%" to the next "%", across lines.  A word
+" of more than 8 characters (a sign or a quote included, a number too) shows
+" as an error, since the interpreter stops on it.
 
 if exists("b:current_syntax")
   finish
@@ -18,6 +20,8 @@ let s:w = '[^ \t()[\]{}%;*+\-]'
 let s:b = '\%(^\|[ \t()[\]{}%;*+\-]\)\@1<='
 let s:e = '\%(' . s:w . '\)\@!'
 let s:word = '\%([*+\-]' . s:w . '*\|' . s:w . '\+\)'
+" short: a word of at most 8 characters, the most a name may have.
+let s:short = '\%([*+\-]' . s:w . '\{,7}\|' . s:w . '\{1,8}\)' . s:e
 let s:start = '\%(\%(^\|;\)\s*\)\@<='
 
 function! s:words(group, words) abort
@@ -36,15 +40,17 @@ execute 'syntax match kestrivoInteger "\%(-\|' . s:b . '\)\d\+' . s:e . '"'
 execute 'syntax match kestrivoReal "\%(-\|' . s:b . '\)\d\+\.\d*' . s:e . '"'
 execute 'syntax match kestrivoAtom "' . s:b . "'" . s:w . '*"'
 syntax match kestrivoBracket "[()[\]{}]"
+" Defined after every other word, so that it wins where they start together.
+execute 'syntax match kestrivoTooLong "\%([*+\-]' . s:w . '\{8,}\|' . s:b . s:w . '\{9,}\)"'
 syntax match kestrivoEnd ";"
 
-execute 'syntax match kestrivoDefinition "' . s:start . s:word . '\ze\s\+=' . s:e . '" nextgroup=kestrivoAssign skipwhite'
+execute 'syntax match kestrivoDefinition "' . s:start . s:short . '\ze\s\+=' . s:e . '" nextgroup=kestrivoAssign skipwhite'
 execute 'syntax match kestrivoAssign "=' . s:e . '" contained'
 execute 'syntax match kestrivoCommand "' . s:start . '\%(exit\|new\|garbage\|normal\|space\|insatu\|noinsatu\)' . s:e . '"'
 execute 'syntax match kestrivoCommand "' . s:start . '\%(writeln\|write\)' . s:e . '" nextgroup=kestrivoWritten skipwhite'
-execute 'syntax match kestrivoWritten "' . s:word . '" contained'
+execute 'syntax match kestrivoWritten "' . s:short . '" contained'
 execute 'syntax match kestrivoMacro "' . s:start . 'macro' . s:e . '" nextgroup=kestrivoMacroName skipwhite'
-execute 'syntax match kestrivoMacroName "' . s:word . '" contained'
+execute 'syntax match kestrivoMacroName "' . s:short . '" contained'
 
 syntax region kestrivoComment start="%" end="%" contains=@Spell
 syntax sync fromstart
@@ -66,6 +72,7 @@ highlight default link kestrivoReal       Float
 highlight default link kestrivoAtom       String
 highlight default link kestrivoWritten    String
 highlight default link kestrivoBracket    Delimiter
+highlight default link kestrivoTooLong    Error
 
 let b:current_syntax = "kestrivo"
 
