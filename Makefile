@@ -27,7 +27,7 @@ NEEDS_interpreter := run
 NEEDS_run := run
 NEEDS_install := run
 NEEDS_package := run package
-NEEDS_package-check := run package
+NEEDS_package-check := run package lint
 NEEDS_web := web
 NEEDS_web-test := run web browser
 GOAL_NEEDS := $(sort $(foreach goal,$(or $(MAKECMDGOALS),all),$(NEEDS_$(goal))))
@@ -75,13 +75,19 @@ stress:
 install: interpreter
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
-# A Debian package of the same files, installed under /usr.
-package: interpreter
-	cd $(BUILD) && cpack -G DEB
+# A Debian package of the same files, installed under /usr.  It is built in
+# a folder of its own, with libedit and the C++ runtime linked as the
+# system's shared libraries, as a package must use them.
+PACKAGE_BUILD ?= $(BUILD)-package
+package:
+	cmake -S . -B $(PACKAGE_BUILD) -DKESTRIVO_TESTS=OFF -DKESTRIVO_LINK_STATIC=OFF $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(PACKAGE_BUILD) -j $(JOBS) --target kestrivo
+	cd $(PACKAGE_BUILD) && cpack -G DEB
 
-# Checks what `make install` lays out and what the package holds.
+# Checks what `make install` lays out and what the package holds, and runs
+# lintian on the package: any error fails.
 package-check:
-	sh tools/check-install.sh $(BUILD)
+	sh tools/check-install.sh $(BUILD) $(PACKAGE_BUILD)
 
 # The playground: the interpreter compiled to WebAssembly with Emscripten,
 # and the page around it, in the static folder web/dist.  Emscripten's
@@ -99,4 +105,4 @@ web-test: interpreter web
 	cd web && KESTRIVO=../$(BUILD)/kestrivo node --test test/
 
 clean:
-	rm -rf build build-sanitize build-stress build-fuzz $(WEB_BUILD) web/dist
+	rm -rf build build-package build-sanitize build-stress build-fuzz $(WEB_BUILD) web/dist

@@ -9,10 +9,32 @@ include(GNUInstallDirs)
 install(TARGETS kestrivo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 file(GLOB KESTRIVO_MAN_PAGES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/docs/*.1)
-install(FILES ${KESTRIVO_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-
 file(GLOB KESTRIVO_GUIDES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/docs/*.md)
-install(FILES README.md ${KESTRIVO_GUIDES} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+set(KESTRIVO_PAGES ${CMAKE_CURRENT_SOURCE_DIR}/README.md ${KESTRIVO_GUIDES})
+# The pages as installed: the paths they name follow the install prefix, the
+# manual page and the changelog are compressed (cmake/prefixdocs.cmake).  They
+# are written at install time, when the prefix is known, and installed from
+# there by the rules after this one.
+set(KESTRIVO_DOC_OUT ${CMAKE_CURRENT_BINARY_DIR}/installed-docs)
+set(KESTRIVO_CHANGELOG ${CMAKE_CURRENT_SOURCE_DIR}/cmake/debian/changelog)
+install(CODE "
+  set(KESTRIVO_DOC_OUT \"${KESTRIVO_DOC_OUT}\")
+  set(KESTRIVO_DATAROOT \"${CMAKE_INSTALL_DATAROOTDIR}\")
+  set(KESTRIVO_PAGES \"${KESTRIVO_PAGES}\")
+  set(KESTRIVO_MAN_PAGES \"${KESTRIVO_MAN_PAGES}\")
+  set(KESTRIVO_CHANGELOG \"${KESTRIVO_CHANGELOG}\")
+  include(\"${CMAKE_CURRENT_SOURCE_DIR}/cmake/prefixdocs.cmake\")")
+foreach(page ${KESTRIVO_MAN_PAGES})
+  get_filename_component(name ${page} NAME)
+  install(FILES ${KESTRIVO_DOC_OUT}/man/${name}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+foreach(page ${KESTRIVO_PAGES})
+  get_filename_component(name ${page} NAME)
+  install(FILES ${KESTRIVO_DOC_OUT}/doc/${name} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endforeach()
+# Where a Debian system looks for a package's licence and its history.
+install(FILES ${KESTRIVO_DOC_OUT}/doc/changelog.gz cmake/debian/copyright
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kestrivo/examples)
 
@@ -36,9 +58,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KESTRIVO_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION interpreters)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The synopsis is the summary above; the description that follows it must not
+# repeat it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "${PROJECT_DESCRIPTION}
-kestrivo reads a program of ;-ended statements and, for each expression,
+  "kestrivo reads a program of ;-ended statements and, for each expression,
 prints the term as read, the term with its definitions expanded, its normal
 form (normal-order graph reduction, call by need) and how many nodes the
 reduction built. The package holds the interpreter, its manual page, example

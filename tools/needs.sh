@@ -11,6 +11,7 @@
 #            runner, the manual page's check
 #   editors  Vim and npm: the checks of the editor files
 #   package  dpkg-shlibdeps, which computes the Debian package's dependencies
+#   lint     lintian, which checks the package against Debian's rules
 #   web      Emscripten, node and npm: the playground
 #   browser  Debian's Chromium, which the playground's test drives
 #
@@ -59,6 +60,9 @@ missing() {
         ;;
       package)
         has dpkg-shlibdeps || out="$out dpkg-dev"
+        ;;
+      lint)
+        has lintian || out="$out lintian"
         ;;
       web)
         has emcc || out="$out emscripten"

@@ -53,8 +53,8 @@ expect() {
 }
 
 # Every tool there: nothing printed, status 0.
-all=$(bin all cmake g++ python3 groff vim node npm dpkg-shlibdeps)
-PATH=$all KESTRIVO_NEEDS_INCLUDE="$work/include" /bin/sh "$needs" run test editors package \
+all=$(bin all cmake g++ python3 groff vim node npm dpkg-shlibdeps lintian)
+PATH=$all KESTRIVO_NEEDS_INCLUDE="$work/include" /bin/sh "$needs" run test editors package lint \
   >"$work/out" 2>&1
 expect "every tool there" 0 "" "$work/out" $?
 
@@ -86,9 +86,12 @@ expect "make test without editors" 2 "packages vim nodejs npm:" "$work/out" $?
 PATH=$noedit KESTRIVO_NEEDS_INCLUDE="$work/include" /bin/sh "$needs" run test >"$work/out" 2>&1
 expect "editor tests off" 0 "" "$work/out" $?
 
-# The package needs dpkg-shlibdeps, from dpkg-dev.
+# The package needs dpkg-shlibdeps, from dpkg-dev; its check needs lintian.
 PATH=$(bin nodpkg cmake g++) KESTRIVO_NEEDS_INCLUDE="$work/edit" /bin/sh "$needs" run package >"$work/out" 2>&1
 expect "package without dpkg-dev" 1 "packages dpkg-dev:" "$work/out" $?
+PATH=$(bin nolint cmake g++ dpkg-shlibdeps) KESTRIVO_NEEDS_INCLUDE="$work/edit" make -s --no-print-directory -C "$repo" package-check BUILD="$work/build" \
+  >"$work/out" 2>&1
+expect "make package-check without lintian" 2 "make package-check needs the Debian packages lintian:" "$work/out" $?
 
 # DEPS=install hands the missing packages to apt-get, then checks again; this
 # apt-get only records what it was asked.
