@@ -214,3 +214,7 @@ void keepnotes(Ref definition);
 // that the definitions it uses (and theirs, and so on) use, that is still
 // not defined.
 void checknames();
+// The defined name, macro or operator nearest to word by edit distance, when
+// one is close enough to be what was meant (the first of the nearest, in
+// that order); null when none is.  A suggestion for a name nobody defined.
+const char* nearestname(const char* word);

@@ -10,9 +10,13 @@
 // nor a literal is a name the statement uses, noted with its place.  An
 // expression's names are checked at once.  A definition's are kept with the
 // definition: the names it uses may be defined later, so they are checked
-// only when an expression that uses the definition runs.
+// only when an expression that uses the definition runs.  A name that is
+// neither gets the nearest defined name, macro or operator as a suggestion
+// when one is close (nearestname).
 #include "reader/reader.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -164,13 +168,11 @@ void checknames() {
             if (w == note.atom) return;
         warned.push_back(note.atom);
         std::string name = shown(AtomName[n.right]);
-        if (user == nullptr)
-            warnf(note.place.line, note.place.column, "'%s' is neither defined nor bound by a lambda",
-                  name.c_str());
-        else
-            warnf(note.place.line, note.place.column,
-                  "'%s' is neither defined nor bound by a lambda (in the definition of '%s')",
-                  name.c_str(), shown(user).c_str());
+        std::string in = user == nullptr ? "" : " (in the definition of '" + shown(user) + "')";
+        const char* near = nearestname(AtomName[n.right]);
+        std::string hint = near == nullptr ? "" : "; did you mean '" + shown(near) + "'?";
+        warnf(note.place.line, note.place.column, "'%s' is neither defined nor bound by a lambda%s%s",
+              name.c_str(), in.c_str(), hint.c_str());
     };
     for (const NameNote& note : Notes)
         if (!note.parameter) check(note, nullptr);
@@ -188,4 +190,47 @@ void checknames() {
             }
         }
     }
+}
+
+// The edit distance of a and b: the fewest insertions, deletions,
+// replacements and swaps of two neighbouring characters that turn one into
+// the other.  Words are compared whole up to MaxWord characters; a longer one
+// (only the word a warning names could be) is as far as its length says.
+static int editdistance(const char* a, const char* b) {
+    int la = int(std::min(std::strlen(a), std::size_t(MaxWord)));
+    int lb = int(std::min(std::strlen(b), std::size_t(MaxWord)));
+    int d[MaxWord + 1][MaxWord + 1];
+    for (int i = 0; i <= la; i++) d[i][0] = i;
+    for (int j = 0; j <= lb; j++) d[0][j] = j;
+    for (int i = 1; i <= la; i++) {
+        for (int j = 1; j <= lb; j++) {
+            int cost = a[i - 1] == b[j - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[la][lb];
+}
+
+const char* nearestname(const char* word) {
+    const char* best = nullptr;
+    int bestdistance = 0;
+    // Close: at most a third as many edits as the longer of the two names
+    // has characters, so one edit when it has 3 to 5, two when it has 6 to
+    // 8; two names of 1 or 2 characters are close to too much to suggest.
+    auto consider = [&](const char* name) {
+        if (std::strcmp(name, word) == 0) return;
+        int most = int(std::max(std::strlen(name), std::strlen(word))) / 3;
+        int distance = editdistance(word, name);
+        if (distance <= most && (best == nullptr || distance < bestdistance)) {
+            best = name;
+            bestdistance = distance;
+        }
+    };
+    for (std::int32_t i = 0; i <= AtomTop; i++)
+        if (node(AtomNode[i]).kind == DEFINITION) consider(AtomName[i]);
+    for (std::int32_t i = 0; i <= MacroTop; i++) consider(MacroTable[i].name);
+    for (const char* name : OperatorTable) consider(name);
+    return best;
 }
