@@ -111,6 +111,23 @@ enum class Typed { Line, End, TooLong };
 Typed terminalread(std::FILE* in, bool continuation, TextBuffer& line);
 // Forgets the terminal's set-up and history of this run.
 void terminalrelease();
+// What a command typed at the terminal takes after its word, for
+// completion: nothing, a file name, on or off, a defined name or macro, or a
+// term.
+enum class Takes { Nothing, File, Switch, Name, Term };
+struct SessionWord {
+    const char* word;  // a command word ("exit") or a session command (":help")
+    Takes takes;
+};
+// The words Tab completes beyond those the reader knows (defined names,
+// macros, operators, true and false), and the line shown before the first
+// prompt; the driver's, set before the terminal is first read.  words must
+// outlive the run.
+void terminalwords(const SessionWord* words, int count, const char* greeting);
+// Where the prompt goes, and with it what the session tells the user at the
+// terminal: standard output when it is the terminal, else standard error,
+// so a transcript sent elsewhere holds none of it.
+std::FILE* terminalout();
 
 // Allocates starray, the parser's tables for it and the line buffer's first
 // room; reports "MEMORY OVER nn" and ends start-up when they cannot be had.

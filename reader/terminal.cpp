@@ -1,5 +1,6 @@
-// Lines typed at a terminal: a prompt for each, line editing and a history
-// kept in ~/.kestrivo_history, through libedit's readline interface.
+// Lines typed at a terminal: a prompt for each, line editing, a history
+// kept in ~/.kestrivo_history and Tab completion, through libedit's readline
+// interface.
 //
 // The prompt and the editing go to the terminal: standard output when it is
 // the terminal, else standard error, so a transcript redirected to a file
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include <editline/readline.h>
 
@@ -22,13 +24,108 @@ static const char PromptMore[] = "      > ";
 static bool TerminalReady = false;  // libedit set up for this run
 static std::string HistoryFile;     // empty: no history file
 static bool HistoryFailed = false;  // the file could not be written once; said so
+// The driver's words for completion and the line before the first prompt
+// (terminalwords).
+static const SessionWord* Words = nullptr;
+static int WordCount = 0;
+static const char* Greeting = nullptr;
+
+void terminalwords(const SessionWord* words, int count, const char* greeting) {
+    Words = words;
+    WordCount = count;
+    Greeting = greeting;
+}
+
+std::FILE* terminalout() { return isatty(fileno(Output)) ? Output : stderr; }
+
+// ---- completion ----------------------------------------------------------
+// Tab completes the word before the cursor.  At the start of a line that
+// begins with ":", the session's commands; after such a command's word,
+// what the command takes (a file name, on or off, a defined name or macro,
+// a term); anywhere else, a term's words: the defined names, the macros, the
+// operators, true and false, and the command words.
+
+static std::vector<std::string> Candidates;  // the matches of the word being completed
+static std::size_t CandidateAt = 0;          // the next one to hand to libedit
+
+static void offer(const char* word) { Candidates.emplace_back(word); }
+
+static void offernames(bool operators) {
+    for (std::int32_t i = 0; i <= AtomTop; i++)
+        if (node(AtomNode[i]).kind == DEFINITION) offer(AtomName[i]);
+    for (std::int32_t i = 0; i <= MacroTop; i++) offer(MacroTable[i].name);
+    if (!operators) return;
+    for (const char* name : OperatorTable) offer(name);
+    offer("true");
+    offer("false");
+}
+
+// libedit's generator: the candidates that begin with text, one a call,
+// each in memory libedit frees.
+static char* nextcandidate(const char* text, int state) {
+    if (state == 0) CandidateAt = 0;
+    std::size_t length = std::strlen(text);
+    while (CandidateAt < Candidates.size()) {
+        const std::string& c = Candidates[CandidateAt++];
+        if (c.compare(0, length, text) == 0) return strdup(c.c_str());
+    }
+    return nullptr;
+}
+
+static char** complete(const char* text, int start, int) {
+    Candidates.clear();
+    rl_attempted_completion_over = 1;  // no file names unless asked for below
+    const char* line = rl_line_buffer;
+    int first = 0;
+    while (line[first] == ' ' || line[first] == '\t') first++;
+    if (line[first] != ':') {
+        offernames(true);
+        for (int i = 0; i < WordCount; i++)
+            if (Words[i].word[0] != ':') offer(Words[i].word);
+    } else if (start <= first) {
+        for (int i = 0; i < WordCount; i++)
+            if (Words[i].word[0] == ':') offer(Words[i].word);
+    } else {
+        int end = first;
+        while (line[end] != '\0' && line[end] != ' ' && line[end] != '\t') end++;
+        std::string command(line + first, std::size_t(end - first));
+        Takes takes = Takes::Nothing;
+        for (int i = 0; i < WordCount; i++)
+            if (command == Words[i].word) takes = Words[i].takes;
+        switch (takes) {
+        case Takes::File:
+            rl_attempted_completion_over = 0;  // libedit's own file names
+            return nullptr;
+        case Takes::Switch:
+            offer("on");
+            offer("off");
+            break;
+        case Takes::Name:
+            offernames(false);
+            break;
+        case Takes::Term:
+            offernames(true);
+            break;
+        case Takes::Nothing:
+            break;
+        }
+    }
+    if (Candidates.empty()) return nullptr;
+    return rl_completion_matches(text, nextcandidate);
+}
 
 // Sets libedit up on its first use in a run.  libedit takes the streams
 // when it starts itself, at the first line read in the process.
 static void terminalstart(std::FILE* in) {
     rl_instream = in;
-    rl_outstream = isatty(fileno(Output)) ? Output : stderr;
+    rl_outstream = terminalout();
     rl_readline_name = "kestrivo";
+    rl_attempted_completion_function = complete;
+    // A word ends where the language ends one, but for the signs, which
+    // begin a word of their own ("+r"): a word is completed whole.
+    static char breaks[] = " \t()[]{};%";
+    rl_completer_word_break_characters = breaks;
+    rl_basic_word_break_characters = breaks;
     const char* home = std::getenv("HOME");
     HistoryFile.clear();
     HistoryFailed = false;
@@ -38,6 +135,10 @@ static void terminalstart(std::FILE* in) {
     stifle_history(HistoryLines);
     if (!HistoryFile.empty()) read_history(HistoryFile.c_str());  // none yet is no fault
     TerminalReady = true;
+    if (Greeting != nullptr) {
+        std::fputs(Greeting, rl_outstream);
+        std::fflush(rl_outstream);
+    }
 }
 
 // A line worth keeping in the history: anything but blanks.

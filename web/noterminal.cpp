@@ -9,3 +9,7 @@
 Typed terminalread(std::FILE*, bool, TextBuffer&) { return Typed::End; }
 
 void terminalrelease() {}
+
+void terminalwords(const SessionWord*, int, const char*) {}
+
+std::FILE* terminalout() { return Diagnostics; }

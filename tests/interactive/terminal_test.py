@@ -5,8 +5,9 @@
 
 Checks that a prompt asks for each statement and another for its
 continuation, that a typed line shows once (the terminal's own display, no
-echo into the transcript), that the history file gets the typed lines, and
-that Ctrl-D ends the run as the end of input does: THE END, status 0.
+echo into the transcript), that Tab completes a name, that the history file
+gets the typed lines, and that Ctrl-D ends the run as the end of input does:
+THE END, status 0.
 """
 import os
 import pty
@@ -95,6 +96,17 @@ def main():
             check(s.seen.count(b"> " + typed + b"\r\n") == 1, "%r after a prompt: %r" % (typed, s.seen))
             check(b"\n" + typed + b"\r\n" not in s.seen, "%r echoed again: %r" % (typed, s.seen))
 
+        # Tab completes a defined name (and an operator's: sqrt and square
+        # both begin with "sq", so two Tabs list them).
+        s.type(b"squ\t")
+        s.until(b"square ")
+        s.type(b"3;\r")
+        answer = s.until(PROMPT)
+        check(b"\n9 " in answer, "square completed by Tab: %r" % answer)
+        s.type(b"sq\t\t")
+        listed = s.until(b"square")
+        check(b"sqrt" in listed, "two Tabs list sqrt and square: %r" % listed)
+        s.type(b"\x15")  # Ctrl-U: the line is emptied
         s.type(b"writeln 'again;\r")
         s.until(PROMPT)
         s.type(b"\x04")  # Ctrl-D
