@@ -66,10 +66,6 @@ static int framefor(int parent, Ref sub, Ref lambda, const std::string& name) {
     return id;
 }
 
-static inline bool isbinding(Ref p) {
-    return node(p).kind == CONS && node(node(p).right).kind == CONS;
-}
-
 // What variable v stands for in frame f: a value and its frame (the result
 // true), or the name it prints as (false).
 static bool lookupvar(Ref v, int f, Ref& value, int& vframe, std::string& name) {

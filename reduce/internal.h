@@ -117,12 +117,6 @@ inline void makeident(Ref n, Ref target) {
     x.right = target;
 }
 
-// True when p starts a whole binding: a variable cell whose right field is a
-// value cell.
-inline bool isbinding(Ref p) {
-    return node(p).kind == CONS && node(node(p).right).kind == CONS;
-}
-
 // lookup past the two newest bindings (substitute.cpp).
 void lookupfar(Ref s);
 

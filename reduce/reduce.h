@@ -15,8 +15,8 @@
 // each allocating step stores what it still needs in that node or passes it
 // as a child of the node it asks for.
 //
-// Environment: a chain of "cons" cells ended by nil, two cells per binding,
-// newest first:  cons(variable, cons(value, next binding)).
+// Environments are chains of bindings laid out as store/store.h says
+// (isbinding).
 #pragma once
 
 #include <cstdint>

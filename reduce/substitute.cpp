@@ -33,57 +33,42 @@ void endcut(bool undo) {
     Cut = CutRewrite{};
 }
 
-void applylambda(Ref n) {
+// app(F, A)  =>  sub(B, [x:=A] E), F being lambda x B applied bare (E is
+// nil) or the closure sub(lambda x B, E): the part the two beta rules share.
+// fn is the lambda, env is E, rule the step's rule.  Forced inline: left to
+// itself the compiler kept one copy out of line for both rules, and fib ran
+// 4% more instructions.
+__attribute__((always_inline)) static inline void bind(Ref n, Ref fn, Ref env, int rule) {
     Node& x = node(n);
-    Ref fn = x.left, arg = x.right;
-    x.kind = SUB;  // still sub(lambda, argument): both stay reachable
+    Ref f = x.left, arg = x.right;
+    x.kind = SUB;  // still sub(F, argument): the lambda, E and A stay reachable
     Ref value, variable;
     try {
         if (taketwo(value, variable)) {
-            setnode(node(value), CONS, arg, nil);
+            setnode(node(value), CONS, arg, env);
             setnode(node(variable), CONS, node(fn).left, value);
         } else {
-            value = makenode(arg, nil, CONS);
+            value = makenode(arg, env, CONS);
             variable = makenode(node(fn).left, value, CONS);
         }
     } catch (const StatementStop&) {  // the pool ran out
-        cutshort(n, APP, fn, arg);
+        cutshort(n, APP, f, arg);
         throw;
     }
     x.right = variable;
     x.left = node(fn).right;
     newnodes += 2;
     BetaSteps++;
-    stepdone(RuleBeta, n);
+    stepdone(rule, n);
     substitute(n);
 }
+
+void applylambda(Ref n) { bind(n, node(n).left, nil, RuleBeta); }
 
 void applyclosure(Ref n) {
-    Node& x = node(n);
-    Ref closure = x.left, arg = x.right;
-    x.kind = SUB;  // still sub(closure, argument): lambda and E stay reachable
-    Ref fn = node(closure).left;
-    Ref value, variable;
-    try {
-        if (taketwo(value, variable)) {
-            setnode(node(value), CONS, arg, node(closure).right);
-            setnode(node(variable), CONS, node(fn).left, value);
-        } else {
-            value = makenode(arg, node(closure).right, CONS);
-            variable = makenode(node(fn).left, value, CONS);
-        }
-    } catch (const StatementStop&) {  // the pool ran out
-        cutshort(n, APP, closure, arg);
-        throw;
-    }
-    x.right = variable;
-    x.left = node(fn).right;
-    newnodes += 2;
-    BetaSteps++;
-    stepdone(RuleClosure, n);
-    substitute(n);
+    Ref closure = node(n).left;
+    bind(n, node(closure).left, node(closure).right, RuleClosure);
 }
-
 
 // The last search for each identifier.
 //

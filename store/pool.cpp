@@ -42,10 +42,13 @@ NodeList PoolLists[PoolListCount];
 std::uint64_t* MarkBits = nullptr;
 Ref AllocNext = NoNode;
 Ref AllocStop = NoNode;
-Ref ScanBelow = 0;
 std::uint32_t FreeBelow = 0;
 Ref LowestTaken = 0;
 
+// How far down the runs have read the marks: the words of MarkBits below
+// ScanBelow are not read yet, and the free positions left in the word being
+// read lie between it and the run being handed out.
+static Ref ScanBelow = 0;
 // The word of the marks the runs come from now: its free positions not yet
 // in a run (all below the run being handed out), and its first position.
 // Words below ScanBelow are untouched.

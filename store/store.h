@@ -157,14 +157,11 @@ extern std::uint64_t* MarkBits;
 //   AllocNext  the next node to hand out
 //   AllocStop  the position below the run being handed out (NoNode below
 //              position 0): AllocNext == AllocStop when the run is spent
-//   ScanBelow  the words of MarkBits below this position are not read yet;
-//              the free positions left in the word being read (pool.cpp)
-//              lie between it and the run
 //   FreeBelow  how many free nodes come after the run
+// (pool.cpp keeps the rest: how far down it has read the marks.)
 // A free node holds stale fields and flags; the allocator writes them all.
 extern Ref AllocNext;
 extern Ref AllocStop;
-extern Ref ScanBelow;
 extern std::uint32_t FreeBelow;
 
 // The lowest position a run of the free list has started at since start-up:
@@ -202,6 +199,15 @@ extern Ref FalseNode;     // lambda x y y
 extern Ref ErrorAtom;     // string atom 'ERROR!!
 
 inline Node& node(Ref r) { return Pool[r]; }
+
+// An environment: a chain of "cons" cells ended by nil, two cells per
+// binding, newest first:  cons(variable, cons(value, next binding)).  The
+// reducer builds and searches them; the read-back printer searches them.
+// True when p starts a whole binding: a variable cell whose right field is a
+// value cell.
+inline bool isbinding(Ref p) {
+    return node(p).kind == CONS && node(node(p).right).kind == CONS;
+}
 
 // Takes the pool of lastblock+1 blocks and its lists without a word.
 // Returns PoolTaken, or the number the "MEMORY OVER" report names: the count
@@ -331,7 +337,7 @@ struct Root {
     const std::int32_t* count;  // null for a single reference
     std::int32_t bias;
 };
-constexpr int RootCapacity = 16;  // the interpreter has 9
+constexpr int RootCapacity = 16;  // the interpreter has 10
 void clearroots();
 void addroot(const Ref* ref);
 void addroots(const Ref* table, const std::int32_t* count, std::int32_t bias);
