@@ -7,6 +7,7 @@
 #include "reader/reader.h"
 #include "reduce/reduce.h"
 
+#include <cstdlib>
 #include <cstring>
 
 // Parses the fixed text of a constant term.
@@ -101,7 +102,8 @@ static void graphatrest() {
     ParseRootTop = 0;
 }
 
-void statementstopped(Stop why) {
+void statementstopped(const StatementStop& stop) {
+    Stop why = stop.why;
     switch (why) {
     case Stop::Dropped:
         if (StatementLine != 0)
@@ -133,6 +135,7 @@ void statementstopped(Stop why) {
         break;
     }
     if (!Options.keepgoing) endstatement(why);
+    if (stop.lineopen) outs("\n");  // the report's line, which THE END would have ended
     stopreport(why);
     graphatrest();
     // A term stopped this way cannot be taken up again: its nodes are free
@@ -146,6 +149,19 @@ void statementstopped(Stop why) {
     diagf("%lld: statement stopped: %s", statementline(), what);
     StatementsStopped = true;
 }
+
+#ifdef KESTRIVO_STRESS_GC
+// The stress build's check between statements.  A failure is a bug of the
+// interpreter, never of the program: it is named on standard error, after
+// the transcript so far, and the process aborts.
+static void checkpool() {
+    const char* fault = poolcheck();
+    if (*fault == '\0') return;
+    std::fflush(Output);
+    diagf("bug: the pool check failed: %s", fault);
+    std::abort();
+}
+#endif
 
 static inline bool is(const char* token, const char* word) { return std::strcmp(token, word) == 0; }
 
@@ -219,7 +235,7 @@ static void statement() {
             statement();
         } catch (const StatementStop& stop) {
             endtrace();
-            statementstopped(stop.why);
+            statementstopped(stop);
         }
         statsend();
         endtrace();
@@ -227,11 +243,7 @@ static void statement() {
         // as soon as it is made.
         if (InputWaits) outflush();
 #ifdef KESTRIVO_STRESS_GC
-        const char* fault = poolcheck();
-        if (*fault) {
-            outf("pool check failed: %s\n", fault);
-            endrun(3);
-        }
+        checkpool();
 #endif
     }
 }

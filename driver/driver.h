@@ -8,6 +8,7 @@
 // statement end is told in run/run.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -50,13 +51,27 @@ extern CommandLine Options;  // this run's command line, read once by runkestriv
 // Output), 2 after a usage error (reported on Diagnostics).
 int readcommandline(int argc, const char* const* argv, CommandLine& line);
 
-// ---- start-up (startup.cpp) ---------------------------------------------
+// ---- the frame of a run (frame.cpp) -------------------------------------
 // Runs one program: argv as the command line (argv[0] the program name).
 // input, when not null, replaces the file or standard input; output and
 // errors, when not null, replace standard output and standard error.
 // Returns the exit status.
 int runkestrivo(int argc, const char* const* argv, std::FILE* input = nullptr,
                 std::FILE* output = nullptr, std::FILE* errors = nullptr);
+
+// What the frame hands a run and the run gives back.
+struct Run {
+    std::FILE* input;         // replaces the program text, when not null
+    std::int64_t poolreport;  // what pooltake returned
+    std::size_t stackbytes;   // the run's stack
+    int status;               // the exit status, set as the run ends
+};
+
+// ---- start-up (startup.cpp) ---------------------------------------------
+// The whole run on the calling thread, once the frame has taken the pool and
+// set the depth guard: start-up, the statement cycle, every end of the run
+// and the figures of --stats after it; sets run.status.
+void runprogram(Run& run);
 
 // The pieces of start-up, for the run and for tests that drive the
 // subsystems directly: every global back to its initial value; the
@@ -80,7 +95,7 @@ void printnewnodes();
 // (the step limit, an interrupt) and, with --keep-going, every other stop
 // end only the statement, the graph put back at rest; the rest end the run
 // (endstatement).
-void statementstopped(Stop why);
+void statementstopped(const StatementStop& stop);
 
 // ---- the figures of --stats (stats.cpp) ---------------------------------
 void statsreset();       // start-up: no statement counted yet

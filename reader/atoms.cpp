@@ -69,8 +69,7 @@ Ref fatom(const char* text) {
         if (std::strcmp(AtomName[i], text) == 0) return AtomNode[i];
     if (AtomTop + 1 >= AtomCapacity) {
         outs(" atoms is overflow in fatom");
-        if (KeepGoing) outs("\n");
-        stopstatement(Stop::Reading);
+        stopmidline(Stop::Reading);
     }
     // The node is taken before the entry exists: a collection inside takenode
     // marks entries 0..AtomTop, and this one holds nothing yet.

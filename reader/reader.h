@@ -53,21 +53,13 @@ struct MacroRow {
 extern MacroRow MacroTable[MacroRows];
 extern std::int32_t MacroTop;  // last used row, -1 when empty
 
-// ---- input (tokenize.cpp) -------------------------------------------------
+// ---- input (input.cpp) ---------------------------------------------------
 // The texts the program is read from, in turn: the files given to load, then
 // the program itself, then, when asked, the terminal.  The end of the last
 // one ends the run as the exit statement does.
 constexpr int InputCapacity = 34;  // 32 files to load, the program, the terminal
-struct InputSource {
-    std::FILE* stream;
-    bool close;  // a file the driver opened, closed when it is used up
-};
-extern InputSource Inputs[InputCapacity];
-extern int InputCount;     // sources listed
-extern int InputAt;        // the source being read
-extern std::FILE* InputStream;  // Inputs[InputAt].stream, or null before the first read
+extern std::FILE* InputStream;  // the source being read, or null before the first read
 extern int EchoChoice;     // --echo 1, --no-echo 0, -1: every source but the terminal
-extern bool EchoInput;     // echo the current source's lines into the transcript
 extern bool InputWaits;    // the current source is a pipe or a terminal, not a file
 // A growing run of characters, not zero-ended, taken with malloc and grown
 // with realloc, so that memory refused comes back as false, never as an
@@ -87,21 +79,20 @@ inline bool textpush(TextBuffer& b, char c) {
 }
 void textrelease(TextBuffer& b);
 
-// The current input line, without its line feed; its unread rest starts at
-// an offset the tokenizer keeps.  A line longer than memory allows is
+// The current input line, without its line feed; the tokenizer cuts
+// statements off its unread rest.  A line longer than memory allows is
 // skipped with "line is too long for memory in yomikomi", and the statement
 // stops.
 extern TextBuffer LineBuffer;
 extern std::int64_t LineNumber;  // lines read so far from the current source
-// Where the statement being read began: the line (in its source) and the
-// column of its first token; 0 until the tokenizer has met one.
-extern std::int64_t StatementLine;
-extern long StatementColumn;
 
 // Adds a source after those listed; false when the list is full.
 bool inputadd(std::FILE* stream, bool close);
 // Closes the sources the driver opened and empties the list.
 void inputrelease();
+
+// Replaces the unread text with a fixed statement (the constant terms).
+void setline(const char* text);
 
 // Reads one line typed at the terminal into line, without its line feed,
 // after a prompt for a new statement or for the continuation of one.
@@ -142,7 +133,8 @@ bool parserstart(std::int32_t tokencapacity);
 std::size_t parserbytes(std::int32_t tokencapacity);
 void parserrelease();
 
-// "starray is overflow in yomikomi", then the statement stops.
+// "starray is overflow in yomikomi", then the statement stops with its line
+// left open (stopmidline).
 [[noreturn]] void slotoverflow();
 
 // ---- macros (macros.cpp) ---------------------------------------------------
@@ -151,6 +143,11 @@ void parserrelease();
 void defmacro(int n);
 // The row whose name is word, or -1.
 int macrofind(const char* word);
+
+// ---- the tokenizer (tokenize.cpp) -------------------------------------------
+// Where the statement being read began: the line (in its source) of its
+// first token; 0 until the tokenizer has met one.
+extern std::int64_t StatementLine;
 
 // Tokenizes the next statement of LineBuffer (reading and echoing input lines
 // as needed) into starray from slot start; removes its text through the ";".
@@ -161,9 +158,6 @@ int yomikomi(int start);
 // the statement's ";" (echoing the lines it reads), so the next statement
 // starts after it; nothing when the stop came after the text was read.
 void skipstatement();
-
-// Replaces the unread text with a fixed statement (the constant terms).
-void setline(const char* text);
 
 // The node a token text stands for: a shared constant, a fresh number, or the
 // interned atom of a name.
@@ -185,7 +179,8 @@ extern Ref* ParseRoots;
 extern std::int32_t ParseRootTop;  // entries in use
 
 // ---- places (tokenize.cpp) -------------------------------------------------
-// Where a token was read: the source (its index in Inputs), the line in that
+// Where a token was read: the source (its index in the list of sources, 0
+// for the first), the line in that
 // source and the column, counted in characters from 1.  Kept only when
 // KeepPlaces is on (--warn, --dot; the driver sets it before readerstart), so
 // a plain run pays nothing per token.  A token a macro supplied has the
@@ -193,7 +188,7 @@ extern std::int32_t ParseRootTop;  // entries in use
 // range's last token.
 struct Place {
     std::int64_t line;    // 0: no place known
-    std::int32_t source;  // index in Inputs
+    std::int32_t source;  // index in the list of sources
     std::int32_t column;  // 0: not known
 };
 extern bool KeepPlaces;
@@ -208,8 +203,11 @@ extern Place StatementPlace;  // the first token of the statement last read
 // entry point is called only when WarnOn is set.
 void warnjoined(const char* word, const Place& start);   // a word spans lines
 void warncarriage(const char* word, const Place& start); // a CR inside a word
-// The input ends; inside says where: 1 a statement, 2 a comment.
-void warnunfinished(int inside, const Place& start);
+// What the statement being read has begun with, for the warning at the end
+// of the input: nothing yet, a token, or a comment not yet closed.
+enum Unfinished { NothingBegun, InStatement, InComment };
+// The input ends inside a statement or a comment, begun at start.
+void warnunfinished(Unfinished inside, const Place& start);
 // The parser's repairs, by slot: a "(" closed at the end of its range, a "("
 // never closed and dropped, a ")" that closes nothing and is dropped.
 void warnclosed(int slot);

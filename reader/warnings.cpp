@@ -69,8 +69,8 @@ void warncarriage(const char* word, const Place& start) {
     warnf(start.line, start.column, "a carriage return inside the word '%s'", shown(word).c_str());
 }
 
-void warnunfinished(int inside, const Place& start) {
-    if (inside == 2)
+void warnunfinished(Unfinished inside, const Place& start) {
+    if (inside == InComment)
         warnf(start.line, start.column, "the input ends inside this comment");
     else
         warnf(start.line, start.column, "the input ends inside this statement; it is dropped");

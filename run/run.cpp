@@ -18,7 +18,6 @@ const char* DepthPhase = "fterm";
 static int OutputError = 0;
 volatile std::sig_atomic_t Interrupted = 0;
 bool StatementsStopped = false;
-bool KeepGoing = false;
 
 void outf(const char* format, ...) {
     va_list args;
@@ -102,7 +101,9 @@ void warnf(std::int64_t line, std::int32_t column, const char* format, ...) {
     endrun(StatementsStopped ? 3 : 0);
 }
 
-[[noreturn]] void stopstatement(Stop why) { throw StatementStop{why}; }
+[[noreturn]] void stopstatement(Stop why) { throw StatementStop{why, false}; }
+
+[[noreturn]] void stopmidline(Stop why) { throw StatementStop{why, true}; }
 
 [[noreturn]] void depthover() {
     outf("depth is overflow in %s\n", DepthPhase);

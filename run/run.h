@@ -14,6 +14,8 @@
 //   2  a command line that cannot be used (nothing is run)
 //   3  the end of the program after a statement was stopped before its end
 //      (the step limit, an interrupt, --keep-going)
+// A failed pool check in the stress build is a bug of the interpreter, not a
+// way for a run to end: it is named on standard error and the process aborts.
 //
 // How a statement ends early: the stops that concern one statement (the pool
 // exhausted, nesting too deep, the token array or the atom table full, a word
@@ -81,9 +83,6 @@ struct RunEnd {
 [[noreturn]] void theend();
 // Set when a statement was stopped before its end and the run went on.
 extern bool StatementsStopped;
-// --keep-going: a stop ends only its statement, so a report that used to be
-// followed by "THE END..." on its line ends its own line.
-extern bool KeepGoing;
 
 // Why a statement stopped before its end; its message is printed already.
 enum class Stop {
@@ -96,8 +95,13 @@ enum class Stop {
 };
 struct StatementStop {
     Stop why;
+    bool lineopen;  // the report was left without its line end (stopmidline)
 };
 [[noreturn]] void stopstatement(Stop why);
+// The same after a report left without its line end ("starray is overflow in
+// yomikomi"): when the stop ends the run, "THE END..." follows the report on
+// its line; when the run goes on, the statement cycle ends the line first.
+[[noreturn]] void stopmidline(Stop why);
 
 // Set by the SIGINT handler, cleared by whoever acts on it: the step check
 // (a statement reducing) or the reader (a statement being typed).  Nothing

@@ -1,0 +1,38 @@
+// What the reader's files share and no other subsystem may use: the line
+// being read and where its unread rest starts (input.cpp), which the
+// tokenizer cuts statements from.
+#pragma once
+
+#include "reader/reader.h"
+
+// The room the line buffer starts with: lines of up to 127 characters, and
+// the fixed statements of start-up, never grow it.
+constexpr std::size_t LineFirstRoom = 128;
+
+// The unread text of LineBuffer starts at LineStart: cutting a statement off
+// moves the start instead of moving the rest of the line, so a long line
+// holding many statements costs no more than reading it.  Written by the
+// line reader (a new line starts at 0) and by the tokenizer (a statement cut
+// off).
+extern long LineStart;
+// Lines read from all sources together: a word whose first and last
+// characters were read at different counts spans a line end.
+extern std::int64_t LinesRead;
+
+// Empties the line, takes its first room and makes the first source the one
+// being read; false when the room cannot be had.
+bool inputstart();
+
+// Reads the next line of the program text into LineBuffer, without its line
+// feed, and echoes it (when the source's lines are echoed).  A source used
+// up gives way to the next; at the end of the last it returns false, reading
+// nothing.  continuation says whether the statement being read has begun, so
+// the terminal's prompt asks for more of it.  A line too long to hold is
+// skipped with its report and the statement stops (Stop::Reading); Ctrl-C
+// while the read waits drops what was typed of the statement (Stop::Dropped).
+bool linereadmore(bool continuation);
+
+// The place of position p of the unread text: the source, the line and the
+// column, counted in characters (a byte that continues a UTF-8 sequence adds
+// none).
+Place placeof(long p);
