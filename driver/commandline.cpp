@@ -57,6 +57,11 @@ static const char Usage[] =
     "Ctrl-C stops the statement being reduced as --max-steps does, or drops the\n"
     "statement being typed; the run goes on.\n"
     "\n"
+    "At a terminal, a line that begins with ':' is a command to the session:\n"
+    ":help lists them all; :load FILE and :reload, :defs and :show NAME, :kind TERM,\n"
+    ":stats, :trace, :readback, :warn and :gc with on or off, :quit.  Tab completes\n"
+    "names and commands, and a line end ends a word.\n"
+    "\n"
     "Exit status: 0 at the end of the program, 1 when start-up fails, the\n"
     "collector's stack overflows or the output cannot be written, 2 for a\n"
     "command line that cannot be used, 3 at the end of a program in which a\n"
@@ -157,7 +162,7 @@ int readcommandline(int argc, const char* const* argv, CommandLine& line) {
         case OptQuietGc: line.quietgc = true; break;
         case OptTrace:
             if (optarg == nullptr) {
-                line.trace = 10000;
+                line.trace = DefaultTraceLines;
             } else if (readoption(optarg, 0, INT64_MAX, &value)) {
                 line.trace = std::int64_t(value);
             } else {

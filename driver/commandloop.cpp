@@ -30,20 +30,25 @@ static void printline(Ref t) {
     outs("\n");
 }
 
-// The reduction of CurrentRoot to its normal form, its normal-form and
-// newnodes lines; the expression's result.
+// The reduction of CurrentRoot to its normal form.
 //
 // The reducer's records of the statement before are forgotten here, before
 // this one reduces, rather than as that one ended: nothing between two
 // reductions reads them (the printers see a finished node as one reached
 // once), and the run that ends after its last expression, as a script
 // usually does, is spared a pass over every node that expression used.
-static Ref reduceroot() {
+static Ref normalform() {
     newnodes = 0;
     statsreducing();
     DepthPhase = "reduce";
     forgetfinished();
-    Ref t = normalize(CurrentRoot);
+    return normalize(CurrentRoot);
+}
+
+// The reduction of CurrentRoot, its normal-form and newnodes lines; the
+// expression's result.
+static Ref reduceroot() {
+    Ref t = normalform();
     printnormal(t);
     printnewnodes();
     StoppedRoot = NoNode;  // nothing waits for "normal" any more
@@ -63,6 +68,18 @@ Ref evalexpr(int n) {
     CurrentRoot = t;
     Ref r = reduceroot();
     watchnormal(r);
+    return r;
+}
+
+Ref quietexpr(int n) {
+    statsexpression();
+    DepthPhase = "fterm";
+    Ref t = fterm(0, n);
+    if (WarnOn) checknames();
+    DepthPhase = "expand";
+    CurrentRoot = expand(t);  // no allocation from the parse until CurrentRoot holds it
+    Ref r = normalform();
+    StoppedRoot = NoNode;  // nothing waits for "normal" any more
     return r;
 }
 
@@ -163,6 +180,13 @@ static void checkpool() {
 }
 #endif
 
+void forgetall() {
+    CurrentRoot = NoNode;
+    StoppedRoot = NoNode;
+    cutatoms();
+    LastResult = NoNode;
+}
+
 static inline bool is(const char* token, const char* word) { return std::strcmp(token, word) == 0; }
 
 void maketermconstants() {
@@ -179,6 +203,10 @@ void maketermconstants() {
 static void statement() {
     DepthPhase = "fterm";
     int n = yomikomi(0);
+    if (n == CommandRead) {  // a command typed at the terminal
+        sessioncommand(typedcommand());
+        return;
+    }
     if (n < 0) return;  // an empty statement
     const char* word = starray[0];
     if (is(word, "macro")) {
@@ -204,10 +232,7 @@ static void statement() {
         DepthPhase = "expand";
         if (LastResult != NoNode) LastResult = expand(LastResult);
     } else if (is(word, "garbage")) {
-        CurrentRoot = NoNode;
-        StoppedRoot = NoNode;
-        cutatoms();
-        LastResult = NoNode;
+        forgetall();
         collect(NoNode, NoNode);
     } else if (is(word, "insatu")) {
         insatu = true;
@@ -222,6 +247,7 @@ static void statement() {
 }
 
 [[noreturn]] void commandloop() {
+    sessionstart();
     try {
         maketermconstants();
     } catch (const StatementStop& stop) {

@@ -25,6 +25,7 @@ Ref defname(int n) {
     def.left = body;
     def.shared = 1;  // not expanded yet
     def.mark = 1;
+    keepwritten(d, n);
     return d;
 }
 

@@ -43,7 +43,11 @@ struct CommandLine {
     std::uint64_t maxsteps = 0;        // --max-steps=N; 0 no limit
     bool keepgoing = false;            // --keep-going
     bool warn = false;                 // --warn
+    // Set by runkestrivo: the run reads a terminal, where typed ":" lines are
+    // commands to the session (session.cpp), and --warn and --keep-going are on.
+    bool session = false;
 };
+constexpr std::int64_t DefaultTraceLines = 10000;  // --trace without =N: enough for any screen
 extern CommandLine Options;  // this run's command line, read once by runkestrivo
 
 // Reads argv into line.  Returns -1 when the program is to run, else the
@@ -86,6 +90,12 @@ void maketermconstants();
 // ---- the statement cycle (commandloop.cpp) ------------------------------
 [[noreturn]] void commandloop();
 Ref evalexpr(int n);
+// The normal form of the expression in slots 0..n, as evalexpr reduces it
+// but printing none of its lines: the term a session's :kind names.
+Ref quietexpr(int n);
+// Forgets every definition and the terms that may hold them: what "garbage"
+// does before it collects.
+void forgetall();
 // "newnodes = N": the count of the expression under way.
 void printnewnodes();
 // The end of a statement that stopped early: its report, then the end of
@@ -124,3 +134,14 @@ Ref defname(int n);   // NoNode when the name may not be defined
 void keeptruthapart(Ref atom);
 // Gives x and y, when the program defined them, fresh atoms.
 void forgetstartupdefinitions();
+
+// ---- commands typed at the terminal (session.cpp) -----------------------
+// Start-up: the files loaded so far, the words Tab completes and the line
+// before the first prompt, when the run reads a terminal.
+void sessionstart();
+// Carries out a command line the reader handed up (CommandRead): its
+// answer on the terminal, its mistakes one line on standard error.
+void sessioncommand(const char* line);
+// A definition statement in slots 0..n made definition: its text as
+// written is kept for :show (in a session only).
+void keepwritten(Ref definition, int n);

@@ -259,11 +259,12 @@ int runkestrivo(int argc, const char* const* argv, std::FILE* input, std::FILE* 
     int status = readcommandline(argc, argv, Options);
     if (status >= 0) return outclose(status);
     // At the terminal a mistake should not end the session: warnings and
-    // keep-going are on there.
+    // keep-going are on there, and typed ":" lines are commands.
     bool fromstdin = input == nullptr && (Options.file == nullptr || std::strcmp(Options.file, "-") == 0);
     if (Options.interactive || (fromstdin && isatty(STDIN_FILENO))) {
         Options.warn = true;
         Options.keepgoing = true;
+        Options.session = true;
     }
     Run run{input, PoolTaken, 0, 0};
     // The pool first: the evaluation stack below is sized from it and from

@@ -22,6 +22,18 @@ bool InputWaits = false;
 static bool EchoInput = true;         // echo the current source's lines into the transcript
 static bool InputIsTerminal = false;  // the source is a terminal: typed lines, prompts
 
+// Files a command typed at the terminal asked to read now (inputload), each
+// read whole, in order, before the source that was being read goes on.
+constexpr int InterludeCapacity = 64;  // far more files than a session loads at once
+static std::FILE* Interludes[InterludeCapacity];
+static int InterludeCount = 0;     // files asked for
+static int InterludeNext = 0;      // the next one to read
+static bool InInterlude = false;   // InputStream is one of them
+static std::int64_t PausedLine = 0;  // LineNumber of the source they interrupted
+
+// The last command typed at the terminal, zero-ended (typedcommand).
+static TextBuffer Command;
+
 TextBuffer LineBuffer;
 std::int64_t LineNumber = 0;
 long LineStart = 0;
@@ -62,21 +74,31 @@ bool inputadd(std::FILE* stream, bool close) {
     return true;
 }
 
+bool inputload(std::FILE* stream) {
+    if (InterludeCount == InterludeCapacity) return false;
+    Interludes[InterludeCount++] = stream;
+    return true;
+}
+
 void inputrelease() {
     for (int i = 0; i < InputCount; i++)
         if (Inputs[i].close && Inputs[i].stream != nullptr) std::fclose(Inputs[i].stream);
+    for (int i = InInterlude ? InterludeNext - 1 : InterludeNext; i < InterludeCount; i++)
+        std::fclose(Interludes[i]);
+    InterludeCount = InterludeNext = 0;
+    InInterlude = false;
     InputCount = InputAt = 0;
     InputStream = nullptr;
+    textrelease(Command);
 }
 
-// Makes source i the one being read.  A regular file is read at full speed
+// Makes stream the one being read.  A regular file is read at full speed
 // with the output fully buffered; a pipe or a terminal may make the reader
 // wait, so the output is flushed before every read from it and after every
 // statement.  A stream without a descriptor (a test's memory stream) counts
 // as a file.
-static void inputselect(int i) {
-    InputAt = i;
-    InputStream = Inputs[i].stream;
+static void streamselect(std::FILE* stream) {
+    InputStream = stream;
     int fd = fileno(InputStream);
     struct stat st;
     InputIsTerminal = fd >= 0 && isatty(fd);
@@ -87,6 +109,58 @@ static void inputselect(int i) {
                                 : !(InputIsTerminal && isatty(fileno(Output)));
     LineNumber = 0;
 }
+
+// Makes source i of the list the one being read.
+static void inputselect(int i) {
+    InputAt = i;
+    streamselect(Inputs[i].stream);
+}
+
+// After the source being read is used up: the next file a command asked
+// for, or, after the last of them, the source they interrupted, at the line
+// it had reached; else the next source of the list.  False when there is
+// none left.
+static bool nextsource() {
+    if (InInterlude) {
+        std::fclose(InputStream);
+        if (InterludeNext < InterludeCount) {
+            streamselect(Interludes[InterludeNext++]);
+            return true;
+        }
+        InInterlude = false;
+        InterludeCount = InterludeNext = 0;
+        inputselect(InputAt);
+        LineNumber = PausedLine;
+        return true;
+    }
+    if (InputAt + 1 >= InputCount) return false;
+    inputselect(InputAt + 1);
+    return true;
+}
+
+// A typed line whose first character but blanks is ":".
+static bool iscommand(const TextBuffer& line) {
+    for (std::size_t i = 0; i < line.length; i++)
+        if (line.data[i] != ' ' && line.data[i] != '\t') return line.data[i] == ':';
+    return false;
+}
+
+// Hands a command line up to the statement cycle (CommandTyped, caught by
+// yomikomi): the line is kept in Command and the line buffer emptied, so the
+// next statement starts on the next line.
+[[noreturn]] static void handup(bool continuation) {
+    Command.length = 0;
+    bool held = true;
+    for (std::size_t i = 0; i < LineBuffer.length && held; i++) held = textpush(Command, LineBuffer.data[i]);
+    if (!held || !textpush(Command, '\0')) Command.length = 0;  // memory refused: an empty command
+    LineBuffer.length = 0;
+    LineStart = 0;
+    LineNumber++;
+    LinesRead++;
+    throw CommandTyped{continuation};
+}
+
+const char* typedcommand() { return Command.length > 0 ? Command.data : ""; }
 
 bool inputstart() {
     LineBuffer.length = 0;
@@ -114,6 +188,11 @@ __attribute__((noinline)) bool linereadmore(bool continuation) {
     CountedTo = CountedChars = 0;
     int c = 0;
     bool any = false;
+    if (!InInterlude && InterludeNext < InterludeCount) {  // a command asked for files
+        PausedLine = LineNumber;
+        InInterlude = true;
+        streamselect(Interludes[InterludeNext++]);
+    }
     for (;;) {
         if (InputWaits) outflush();
         if (InputIsTerminal) {
@@ -123,6 +202,7 @@ __attribute__((noinline)) bool linereadmore(bool continuation) {
                 linememory();
             }
             any = typed == Typed::Line;
+            if (any && iscommand(LineBuffer)) handup(continuation);
         } else {
             while ((c = getc_unlocked(InputStream)) != EOF) {
                 any = true;
@@ -149,15 +229,18 @@ __attribute__((noinline)) bool linereadmore(bool continuation) {
             }
             continue;
         }
-        if (any || InputAt + 1 >= InputCount) break;
-        inputselect(InputAt + 1);
+        if (any || !nextsource()) break;
     }
     if (!any) return false;
     LineNumber++;
     LinesRead++;
-    if (!EchoInput) return true;
-    std::fwrite(LineBuffer.data, 1, LineBuffer.length, Output);
-    std::fputc('\n', Output);
+    if (EchoInput) {
+        std::fwrite(LineBuffer.data, 1, LineBuffer.length, Output);
+        std::fputc('\n', Output);
+    }
+    // At a terminal a line end ends a word: a word typed at the end of a
+    // line never runs on into the next one.
+    if (InputIsTerminal && !textpush(LineBuffer, ' ')) linememory();
     return true;
 }
 

@@ -36,3 +36,11 @@ bool linereadmore(bool continuation);
 // column, counted in characters (a byte that continues a UTF-8 sequence adds
 // none).
 Place placeof(long p);
+
+// A line typed at the terminal was a command (its first character but
+// blanks is ":"): linereadmore throws this instead of returning the line,
+// and yomikomi hands the command up (CommandRead).  continuation: a
+// statement had begun, and the command drops it.
+struct CommandTyped {
+    bool continuation;
+};

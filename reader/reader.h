@@ -88,6 +88,10 @@ extern std::int64_t LineNumber;  // lines read so far from the current source
 
 // Adds a source after those listed; false when the list is full.
 bool inputadd(std::FILE* stream, bool close);
+// A file to read from the next line on, before the source being read goes
+// on (a command typed at the terminal asked for it), closed when used up;
+// files asked for together are read in order.  False when too many wait.
+bool inputload(std::FILE* stream);
 // Closes the sources the driver opened and empties the list.
 void inputrelease();
 
@@ -148,6 +152,14 @@ int macrofind(const char* word);
 // Where the statement being read began: the line (in its source) of its
 // first token; 0 until the tokenizer has met one.
 extern std::int64_t StatementLine;
+
+// At a terminal, a line whose first character but blanks is ":" is a
+// command to the session, never program text: yomikomi returns CommandRead
+// instead of a statement, and typedcommand() is the line (until the next
+// command).  Typed while a statement was unfinished, the command drops the
+// statement, which a line on standard error says.
+constexpr int CommandRead = -2;
+const char* typedcommand();
 
 // Tokenizes the next statement of LineBuffer (reading and echoing input lines
 // as needed) into starray from slot start; removes its text through the ";".

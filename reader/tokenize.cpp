@@ -23,6 +23,8 @@ static TextBuffer WordText;
 // statement, and whether the statement's text is still to be skipped.
 static long LineAt = 0;
 static bool StopInText = false;
+// A command was typed while skipstatement read on: yomikomi hands it up next.
+static bool CommandWaiting = false;
 
 // What the statement being read has begun with, for the warning at the end
 // of the input, and where the statement or the comment began.
@@ -301,11 +303,22 @@ int yomikomi(int start) {
     StatementStarted = false;
     StatementLine = 0;
     StopInText = false;
+    if (CommandWaiting) {
+        CommandWaiting = false;
+        return CommandRead;
+    }
     try {
         return tokenize(Text{nullptr}, start, 0);
     } catch (const StatementStop& stop) {
         StopInText = stop.why == Stop::Reading;
         throw;
+    } catch (const CommandTyped& typed) {
+        if (typed.continuation && StatementLine != 0)
+            diagf("%lld: the unfinished statement is dropped for the command",
+                  static_cast<long long>(StatementLine));
+        else if (typed.continuation)
+            diagf("the unfinished statement is dropped for the command");
+        return CommandRead;
     }
 }
 
@@ -314,17 +327,21 @@ void skipstatement() {
     StopInText = false;
     Text t{nullptr};
     long p = LineAt;
-    if (p < 0 || LineStart + p >= long(LineBuffer.length)) p = nextpos(t, -1);
-    for (;;) {
-        char c = charat(t, p);
-        if (c == ';') {
-            LineStart += p + 1;
-            return;
+    try {
+        if (p < 0 || LineStart + p >= long(LineBuffer.length)) p = nextpos(t, -1);
+        for (;;) {
+            char c = charat(t, p);
+            if (c == ';') {
+                LineStart += p + 1;
+                return;
+            }
+            if (c == '%') {
+                do p = nextpos(t, p);
+                while (charat(t, p) != '%');
+            }
+            p = nextpos(t, p);
         }
-        if (c == '%') {
-            do p = nextpos(t, p);
-            while (charat(t, p) != '%');
-        }
-        p = nextpos(t, p);
+    } catch (const CommandTyped&) {  // the rest is dropped for the command
+        CommandWaiting = true;
     }
 }

@@ -10,6 +10,7 @@ gets the typed lines, and that Ctrl-D ends the run as the end of input does:
 THE END, status 0.
 """
 import os
+import re
 import pty
 import select
 import shutil
@@ -66,6 +67,110 @@ class Session:
                 raise AssertionError("the terminal never left canonical mode")
             time.sleep(0.01)
         os.write(self.master, text)
+
+
+def session_commands(kestrivo, env, home, check):
+    """The commands typed at the prompt, a line end ending a word, and the
+    "did you mean" warning, in one session whose standard error is the
+    terminal too."""
+    lib = os.path.join(home, "lib.lam")
+    with open(lib, "w") as f:
+        f.write("double = lambda x (+ x x);\nmacro twice double;\n")
+    s = Session([kestrivo], env)
+    banner = s.until(PROMPT)
+    check(b":help" in banner, "the banner says how to get help: %r" % banner)
+
+    s.type(b":help\r")
+    text = s.until(PROMPT)
+    for word in (b":load FILE", b":reload", b":defs", b":show NAME", b":kind TERM", b":stats on|off",
+                 b":trace", b":readback", b":warn", b":gc", b":quit", b"man kestrivo"):
+        check(word in text, ":help lists %r: %r" % (word, text))
+
+    # :load runs the file as -l does: its lines echoed, its statements run.
+    s.type(b":load " + lib.encode() + b"\r")
+    text = s.until(PROMPT)
+    check(b"double = lambda x (+ x x);" in text, ":load echoes the file: %r" % text)
+    s.type(b"twice 4;\r")
+    text = s.until(PROMPT)
+    check(b"\n8 " in text, "the loaded definition and macro work: %r" % text)
+
+    s.type(b":defs\r")
+    text = s.until(PROMPT)
+    check(b"definitions: double" in text and b"macros: twice" in text, ":defs: %r" % text)
+
+    s.type(b"quad = lambda y (double (double y));\r")
+    s.until(PROMPT)
+    s.type(b":show quad\r")
+    text = s.until(PROMPT)
+    check(b"quad = lambda y ( double ( double y ) );" in text, ":show as written: %r" % text)
+    check(re.search(rb"expanded: lambda y \( \( co(\d+) : lambda x \( \+ x x \) \) \( co\1 y \) \)", text),
+          ":show as expanded: %r" % text)
+    s.type(b":show twice\r")
+    text = s.until(PROMPT)
+    check(b"macro twice double;" in text, ":show of a macro: %r" % text)
+
+    # :reload forgets the definitions and macros, then reads the file again,
+    # which has changed in between.
+    with open(lib, "w") as f:
+        f.write("double = lambda x (* 2 x);\n")
+    s.type(b":reload\r")
+    text = s.until(PROMPT)
+    check(b"double = lambda x (* 2 x);" in text, ":reload reads the changed file: %r" % text)
+    s.type(b":defs\r")
+    text = s.until(PROMPT)
+    check(b"definitions: double\r\n" in text and b"macros: none" in text,
+          ":reload forgot quad and the macro: %r" % text)
+
+    s.type(b":stats on\r")
+    s.until(PROMPT)
+    s.type(b"double 5;\r")
+    text = s.until(PROMPT)
+    check(b"kestrivo: stats line=" in text and b"\n10 " in text, ":stats on: %r" % text)
+    s.type(b":stats off\r")
+    s.until(PROMPT)
+    s.type(b"double 6;\r")
+    text = s.until(PROMPT)
+    check(b"stats line=" not in text, ":stats off: %r" % text)
+
+    s.type(b":kind 2.0\r")
+    text = s.until(PROMPT)
+    check(b"real: 2 " in text, ":kind 2.0: %r" % text)
+    s.type(b":kind 2\r")
+    text = s.until(PROMPT)
+    check(b"integer: 2 " in text, ":kind 2: %r" % text)
+    s.type(b":kind cons 1 2\r")
+    text = s.until(PROMPT)
+    check(b"pair: " in text, ":kind of a pair: %r" % text)
+
+    # A mistyped command: one line, and the session goes on.
+    s.type(b":shwo quad\r")
+    text = s.until(PROMPT)
+    check(b"kestrivo: unknown command ':shwo'" in text, "a mistyped command: %r" % text)
+
+    # A word at the end of a typed line ends there: "double" and "7" stay
+    # two words.
+    s.type(b"double\r")
+    s.until(MORE)
+    s.type(b"7;\r")
+    text = s.until(PROMPT)
+    check(b"\n14 " in text, "a line end ends a word at the terminal: %r" % text)
+
+    s.type(b"doubel 3;\r")
+    text = s.until(PROMPT)
+    check(b"'doubel' is neither defined nor bound by a lambda; did you mean 'double'?" in text,
+          "did you mean: %r" % text)
+
+    # A command typed while a statement is unfinished drops the statement.
+    s.type(b"double\r")
+    s.until(MORE)
+    s.type(b":defs\r")
+    text = s.until(PROMPT)
+    check(b"dropped" in text and b"definitions: double" in text, "a command drops the unfinished statement: %r" % text)
+
+    s.type(b":q\r")
+    s.until(b"THE END")
+    status = s.proc.wait(timeout=WAIT)
+    check(status == 0, ":quit ends the session with status 0, not %d" % status)
 
 
 def main():
@@ -141,6 +246,8 @@ def main():
         s.proc.wait(timeout=WAIT)
         check(b"> writeln 'hi;\r\nwriteln 'hi;\r\n'hi\r\n" in s.seen,
               "--echo shows the typed line again: %r" % s.seen)
+
+        session_commands(kestrivo, env, home, check)
     except AssertionError as e:
         failures.append(str(e))
     finally:
