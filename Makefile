@@ -14,7 +14,7 @@ DEPS ?= check
 # and npm).
 EDITOR_TESTS ?= ON
 
-.PHONY: all build interpreter run test bench sanitize stress install package package-check clean web web-test
+.PHONY: all build interpreter run test test-all bench sanitize stress install package package-check clean web web-test
 
 # What each goal needs from the machine, checked before anything runs: a
 # missing package stops make with one line naming it (tools/needs.sh).
@@ -22,6 +22,7 @@ EDITOR_NEEDS := $(if $(filter ON,$(EDITOR_TESTS)),editors)
 NEEDS_all := run test $(EDITOR_NEEDS)
 NEEDS_build := $(NEEDS_all)
 NEEDS_test := $(NEEDS_all)
+NEEDS_test-all := $(NEEDS_all)
 NEEDS_bench := run test
 NEEDS_interpreter := run
 NEEDS_run := run
@@ -57,7 +58,13 @@ interpreter:
 run: interpreter
 	./$(BUILD)/kestrivo examples/demo.lam
 
+# The quick loop, about a minute on two processors: every test but the slow
+# suites (ctest label "slow": every golden's pictures rendered by Graphviz).
 test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE slow
+
+# Every test, the slow suites included: what .ci/run runs.
+test-all: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 bench: build

@@ -52,6 +52,7 @@ missing() {
         hasheader gtest/gtest.h || out="$out libgtest-dev"
         has python3 || out="$out python3"
         has groff || out="$out groff-base"
+        has dot || out="$out graphviz"
         ;;
       editors)
         has vim || out="$out vim"

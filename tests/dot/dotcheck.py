@@ -2,14 +2,23 @@
 """Checks the graph pictures that --dot writes.
 
   dotcheck.py KESTRIVO DIR           the pictures of DIR/pictures.lam
+  dotcheck.py --sample KESTRIVO DIR  the pictures of a few golden programs in DIR
   dotcheck.py --goldens KESTRIVO DIR the pictures of every golden program in DIR
 
 The first runs DIR/pictures.lam (with DIR/pictures-load.lam loaded first) and
 checks the file names, that the transcript's sharing label names the same
 node in the picture, that a cycle is drawn as an edge back, and that a
-normal form over the printer's cut ends in a "cut" node.  Both render every
-file they get with "dot -Tsvg" and fail on anything dot writes to standard
-error: a picture Graphviz complains about is a picture nobody can trust.
+normal form over the printer's cut ends in a "cut" node.  The other two run
+golden programs with --dot added to their command lines, check that each
+ends with the status it ends with without --dot, and render what they write.
+Every mode renders its files with "dot -Tsvg" and fails on anything dot
+writes to standard error: a picture Graphviz complains about is a picture
+nobody can trust.
+
+--sample is the one in the quick test loop: the goldens of SAMPLE, chosen so
+that together they draw every shape the picture writer draws, rendered in a
+few seconds.  --goldens renders all of them (some 1900 pictures, a minute and
+a half of Graphviz on two processors) and is the slow suite .ci/run runs.
 """
 import os
 import re
@@ -19,6 +28,17 @@ import sys
 import tempfile
 
 failures = []
+
+# The sample: a golden program and the pictures of it to render (a pattern
+# on the file names), with the shape each stands for.
+SAMPLE = [
+    ("reduce-shared-parts", r".*", "shared nodes: labelled boxes, several edges into one node"),
+    ("norm-cycle", r".*", "a cycle: a field that leads back to its own node"),
+    ("readback-closures", r".*", "closures: sub nodes over a lambda and an environment chain"),
+    ("hostile-bytes", r".*", "names of odd bytes: quotes, control characters, bytes that are not UTF-8"),
+    ("print-cut", r"line2-normal\.dot", "a long chain (1500 cons links) cut at the picture's node limit"),
+    ("hostile-deep-parens", r"line13-normal\.dot", "a deep term cut where the printer's 2000 items end"),
+]
 
 
 def fail(text):
@@ -94,25 +114,51 @@ def pictures(kestrivo, folder):
             fail("not every picture was rendered")
 
 
+def drawgolden(kestrivo, folder, name, into):
+    """Runs golden program NAME with its own command line and --dot=into first;
+    fails when the run ends with another status than the golden's."""
+    base = os.path.join(folder, name)
+    args = ["{lam}"]
+    if os.path.exists(base + ".args"):
+        with open(base + ".args") as f:
+            args = f.read().split()
+    want = 0
+    if os.path.exists(base + ".rc"):
+        with open(base + ".rc") as f:
+            want = int(f.read().strip())
+    os.mkdir(into)
+    argv = [kestrivo, "--dot=" + into] + [name + ".lam" if a == "{lam}" else a for a in args]
+    with open(base + ".lam", "rb") as program:
+        stdin = subprocess.DEVNULL if "{lam}" in args else program
+        proc = subprocess.run(argv, stdin=stdin, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              cwd=folder, timeout=600)
+    if proc.returncode != want:
+        fail("%s with --dot: status %d, want %d" % (name, proc.returncode, want))
+
+
 def goldens(kestrivo, folder):
-    """Every golden program, with its own command line and --dot first."""
+    """Every golden program, every picture rendered."""
     with tempfile.TemporaryDirectory() as out:
         for name in sorted(os.listdir(folder)):
-            if not name.endswith(".lam"):
-                continue
-            base = os.path.join(folder, name[:-4])
-            args = ["{lam}"]
-            if os.path.exists(base + ".args"):
-                with open(base + ".args") as f:
-                    args = f.read().split()
-            into = os.path.join(out, name[:-4])
-            os.mkdir(into)
-            stdin = subprocess.DEVNULL if "{lam}" in args else open(base + ".lam", "rb")
-            argv = [kestrivo, "--dot=" + into] + [name if a == "{lam}" else a for a in args]
-            subprocess.run(argv, stdin=stdin, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                           cwd=folder, timeout=600)
+            if name.endswith(".lam"):
+                drawgolden(kestrivo, folder, name[:-4], os.path.join(out, name[:-4]))
         if render(out) == 0:
             fail("the golden programs wrote no picture")
+
+
+def sample(kestrivo, folder):
+    """The goldens of SAMPLE, the chosen pictures of each rendered."""
+    with tempfile.TemporaryDirectory() as out:
+        for name, pattern, shape in SAMPLE:
+            into = os.path.join(out, name)
+            drawgolden(kestrivo, folder, name, into)
+            chosen = [f for f in sorted(os.listdir(into)) if re.fullmatch(pattern, f)]
+            if not chosen:
+                fail("%s wrote no picture matching %s (%s)" % (name, pattern, shape))
+            for f in os.listdir(into):
+                if f not in chosen:
+                    os.remove(os.path.join(into, f))
+        render(out)
 
 
 def main():
@@ -121,6 +167,8 @@ def main():
         return 1
     if sys.argv[1] == "--goldens":
         goldens(os.path.abspath(sys.argv[2]), sys.argv[3])
+    elif sys.argv[1] == "--sample":
+        sample(os.path.abspath(sys.argv[2]), sys.argv[3])
     else:
         pictures(sys.argv[1], sys.argv[2])
     return 1 if failures else 0
