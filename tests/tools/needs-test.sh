@@ -53,7 +53,7 @@ expect() {
 }
 
 # Every tool there: nothing printed, status 0.
-all=$(bin all cmake g++ python3 groff vim node npm dpkg-shlibdeps lintian)
+all=$(bin all cmake g++ python3 groff dot vim node npm dpkg-shlibdeps lintian)
 PATH=$all KESTRIVO_NEEDS_INCLUDE="$work/include" /bin/sh "$needs" run test editors package lint \
   >"$work/out" 2>&1
 expect "every tool there" 0 "" "$work/out" $?
@@ -65,10 +65,14 @@ expect "make run without cmake" 2 "make run needs the Debian packages cmake:" "$
 [ -e "$work/build" ] && fail "make run without cmake made a build directory"
 
 # make test without a compiler and without GoogleTest's header.
-nocxx=$(bin nocxx cmake python3 groff vim node npm)
+nocxx=$(bin nocxx cmake python3 groff dot vim node npm)
 PATH=$nocxx KESTRIVO_NEEDS_INCLUDE="$work/empty" make -s --no-print-directory -C "$repo" test BUILD="$work/build" \
   >"$work/out" 2>&1
 expect "make test without g++ and gtest" 2 "make test needs the Debian packages g++ libedit-dev libgtest-dev:" "$work/out" $?
+
+# The tests render pictures with Graphviz's dot.
+PATH=$(bin nodot cmake g++ python3 groff) KESTRIVO_NEEDS_INCLUDE="$work/include" /bin/sh "$needs" run test >"$work/out" 2>&1
+expect "test without graphviz" 1 "packages graphviz:" "$work/out" $?
 
 # make run needs neither GoogleTest nor Python.
 PATH=$(bin runonly cmake g++) KESTRIVO_NEEDS_INCLUDE="$work/edit" /bin/sh "$needs" run >"$work/out" 2>&1
@@ -79,7 +83,7 @@ PATH=$(bin runonly cmake g++) KESTRIVO_NEEDS_INCLUDE="$work/empty" /bin/sh "$nee
 expect "run without libedit" 1 "packages libedit-dev:" "$work/out" $?
 
 # The editor checks name vim, nodejs and npm; turned off, they need nothing.
-noedit=$(bin noedit cmake g++ python3 groff)
+noedit=$(bin noedit cmake g++ python3 groff dot)
 PATH=$noedit KESTRIVO_NEEDS_INCLUDE="$work/include" make -s --no-print-directory -C "$repo" test BUILD="$work/build" \
   >"$work/out" 2>&1
 expect "make test without editors" 2 "packages vim nodejs npm:" "$work/out" $?
