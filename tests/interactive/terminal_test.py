@@ -7,7 +7,10 @@ Checks that a prompt asks for each statement and another for its
 continuation, that a typed line shows once (the terminal's own display, no
 echo into the transcript), that Tab completes a name, that the history file
 gets the typed lines, and that Ctrl-D ends the run as the end of input does:
-THE END, status 0.
+THE END, status 0.  Then the session's commands (":help", ":load" and
+":reload" of a file that changes between them, ":defs", ":show", ":stats",
+":kind", a mistyped command, ":quit"), a line end ending a typed word, and
+the "did you mean" warning.
 """
 import os
 import re
@@ -262,7 +265,7 @@ def main():
         print("FAIL:", f)
     if failures:
         return 1
-    print("terminal session: prompts, single echo, history and Ctrl-D as expected")
+    print("terminal session: prompts, single echo, completion, history, Ctrl-D and the session's commands as expected")
     return 0
 
 
