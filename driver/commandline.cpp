@@ -53,6 +53,9 @@ static const char Usage[] =
     "                      the token array or the atom table full: the report ends\n"
     "                      only the statement, not the run\n"
     "      --warn          warnings about the program on standard error\n"
+    "      --events=FILE   every event of the run as a line of JSON in FILE (- for\n"
+    "                      standard error): each statement, each transcript line\n"
+    "                      with its part, warnings, stops, figures, the end\n"
     "\n"
     "Ctrl-C stops the statement being reduced as --max-steps does, or drops the\n"
     "statement being typed; the run goes on.\n"
@@ -69,7 +72,7 @@ static const char Usage[] =
 
 enum LongOnly {
     OptVersion = 256, OptEcho, OptNoEcho, OptStats, OptQuietGc, OptTrace, OptDot,
-    OptReadback, OptMaxSteps, OptKeepGoing, OptWarn
+    OptReadback, OptMaxSteps, OptKeepGoing, OptWarn, OptEvents
 };
 
 static const option LongOptions[] = {
@@ -87,6 +90,7 @@ static const option LongOptions[] = {
     {"max-steps", required_argument, nullptr, OptMaxSteps},
     {"keep-going", no_argument, nullptr, OptKeepGoing},
     {"warn", no_argument, nullptr, OptWarn},
+    {"events", required_argument, nullptr, OptEvents},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -187,6 +191,7 @@ int readcommandline(int argc, const char* const* argv, CommandLine& line) {
             break;
         case OptKeepGoing: line.keepgoing = true; break;
         case OptWarn: line.warn = true; break;
+        case OptEvents: line.events = optarg; break;
         case ':':
             diagf("option '%s' needs a value", argv[optind - 1]);
             return usageerror();
@@ -210,5 +215,35 @@ int readcommandline(int argc, const char* const* argv, CommandLine& line) {
         if (!clean) diagf("%s '%s' is not a number; read as %d", names[k], argv[at], int(*counts[k]));
     }
     if (at < argc) diagf("extra arguments ignored, from '%s'", argv[at]);
+    // Opened last, when nothing else can refuse the command line.
+    if (line.events != nullptr && !eventsopen(line.events)) {
+        diagf("cannot write events to '%s': %s", line.events, std::strerror(errno));
+        return usageerror();
+    }
     return -1;
+}
+
+void eventstart() {
+    if (!EventsOn) return;
+    const char* sources[MaxLoads + 2];
+    int count = 0;
+    for (int i = 0; i < Options.loadcount; i++) sources[count++] = Options.loads[i];
+    sources[count++] = Options.file != nullptr ? Options.file : "-";
+    if (Options.interactive && Options.file != nullptr && std::strcmp(Options.file, "-") != 0)
+        sources[count++] = "-";
+    eventwrite("start", {{"schema", EventSchema},
+                         {"version", KESTRIVO_VERSION},
+                         {"sources", sources, count},
+                         {"blocks", std::int64_t(Options.lastblock) + 1},
+                         {"nodes", PoolSize},
+                         {"tokens", Options.tokens},
+                         {"stats", Options.stats},
+                         {"quiet_gc", Options.quietgc},
+                         {"trace", Options.trace},
+                         {"max_steps", Options.maxsteps},
+                         {"keep_going", Options.keepgoing},
+                         {"warn", Options.warn},
+                         {"readback", Options.readback},
+                         {"dot", Options.dotdir},
+                         {"echo", Options.echo < 0 ? "auto" : Options.echo == 1 ? "on" : "off"}});
 }

@@ -23,8 +23,10 @@ static void cutatoms() {
     forgetstartupdefinitions();
 }
 
-// Prints a whole term of the statement on a line of its own.
-static void printline(Ref t) {
+// Prints a whole term of the statement on a line of its own, a part of the
+// transcript.
+static void printline(Ref t, Part part) {
+    outpart(part);
     DepthPhase = "printterm";
     printterm(t, false);
     outs("\n");
@@ -59,11 +61,11 @@ Ref evalexpr(int n) {
     statsexpression();
     DepthPhase = "fterm";
     Ref t = fterm(0, n);
-    printline(t);
+    printline(t, Part::Parsed);
     watchparsed(t);
     DepthPhase = "expand";
     t = expand(t);  // no allocation from the parse until CurrentRoot holds t
-    printline(t);
+    printline(t, Part::Expanded);
     watchexpanded(t);
     CurrentRoot = t;
     Ref r = reduceroot();
@@ -83,7 +85,10 @@ Ref quietexpr(int n) {
     return r;
 }
 
-void printnewnodes() { outf("newnodes = %d\n", newnodescount()); }
+void printnewnodes() {
+    outpart(Part::Newnodes);
+    outf("newnodes = %d\n", newnodescount());
+}
 
 // The report of a stopped statement that concerns its term: with insatu
 // after exhaustion, the term under reduction; the newnodes line.
@@ -91,21 +96,35 @@ static void stopreport(Stop why) {
     if (why == Stop::Exhausted && insatu && CurrentRoot != NoNode) {
         try {
             DepthPhase = "printterm";
-            printline(CurrentRoot);
+            printline(CurrentRoot, Part::Insatu);
         } catch (const StatementStop&) {  // too deep to print: its own report is out
         }
     }
     if (why != Stop::Reading) printnewnodes();
 }
 
-[[noreturn]] void endstatement(Stop why) {
-    stopreport(why);
-    theend();
-}
-
 // The line a diagnostic about the statement names.
 static long long statementline() {
     return static_cast<long long>(StatementLine != 0 ? StatementLine : LineNumber);
+}
+
+// The names of the stops in the "stop" event, in the order of Stop.
+static const char* const StopNames[] = {"exhausted", "depth", "reading", "limit", "interrupt", "dropped"};
+
+// The "stop" event: why the statement stopped, at which line, after how
+// many steps, and whether the run ends with it.
+static void eventstop(Stop why, bool endsrun) {
+    if (!EventsOn) return;
+    eventwrite("stop", {{"reason", StopNames[int(why)]},
+                        {"line", statementline()},
+                        {"steps", statementsteps()},
+                        {"ends_run", endsrun}});
+}
+
+[[noreturn]] void endstatement(Stop why) {
+    eventstop(why, true);
+    stopreport(why);
+    theend();
 }
 
 // Puts the graph back at rest after a stop in the middle of a statement: the
@@ -121,6 +140,8 @@ static void graphatrest() {
 
 void statementstopped(const StatementStop& stop) {
     Stop why = stop.why;
+    if (Options.keepgoing || why == Stop::Dropped || why == Stop::Limit || why == Stop::Interrupt)
+        eventstop(why, false);
     switch (why) {
     case Stop::Dropped:
         if (StatementLine != 0)
@@ -134,7 +155,7 @@ void statementstopped(const StatementStop& stop) {
         // statement's normal-form line, and "normal" reduces it on.
         try {
             DepthPhase = "printterm";
-            printline(CurrentRoot);
+            printline(CurrentRoot, Part::Normal);
         } catch (const StatementStop&) {  // too deep to print: its own report is out
             graphatrest();
         }
@@ -189,6 +210,21 @@ void forgetall() {
 
 static inline bool is(const char* token, const char* word) { return std::strcmp(token, word) == 0; }
 
+// The command words, in the order statement() tries them.
+static const char* const Commands[] = {"exit", "new", "space", "write", "writeln",
+                                       "normal", "garbage", "insatu", "noinsatu"};
+
+// The "statement" event: what statement() is about to make of the n + 1
+// tokens read.
+static void eventkind(int n) {
+    const char* word = starray[0];
+    if (is(word, "macro")) return eventstatement("macro", n >= 1 ? starray[1] : nullptr);
+    for (const char* command : Commands)
+        if (is(word, command)) return eventstatement("command", word);
+    if (n >= 1 && is(starray[1], "=")) return eventstatement("definition", word);
+    eventstatement("expression", nullptr);
+}
+
 void maketermconstants() {
     AtomTop = -1;
     TrueNode = constantterm("lambda x y x;");
@@ -208,6 +244,7 @@ static void statement() {
         return;
     }
     if (n < 0) return;  // an empty statement
+    if (EventsOn) eventkind(n);
     const char* word = starray[0];
     if (is(word, "macro")) {
         defmacro(n);
@@ -216,10 +253,15 @@ static void statement() {
     } else if (is(word, "new")) {
         cutatoms();
     } else if (is(word, "space")) {
+        outpart(Part::Output);
         outs(" ");
+        outpart(Part::Report);  // the line goes on: what follows is not the program's
     } else if (is(word, "write")) {
+        outpart(Part::Output);
         if (n >= 1) outs(starray[1]);
+        outpart(Part::Report);
     } else if (is(word, "writeln")) {
+        outpart(Part::Output);
         if (n >= 1) outs(starray[1]);
         outs("\n");
     } else if (is(word, "normal")) {

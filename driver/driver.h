@@ -46,6 +46,7 @@ struct CommandLine {
     // Set by runkestrivo: the run reads a terminal, where typed ":" lines are
     // commands to the session (session.cpp), and --warn and --keep-going are on.
     bool session = false;
+    const char* events = nullptr;      // --events=FILE ("-": standard error)
 };
 constexpr std::int64_t DefaultTraceLines = 10000;  // --trace without =N: enough for any screen
 extern CommandLine Options;  // this run's command line, read once by runkestrivo
@@ -54,6 +55,9 @@ extern CommandLine Options;  // this run's command line, read once by runkestriv
 // status to end with at once: 0 after --help or --version (printed on
 // Output), 2 after a usage error (reported on Diagnostics).
 int readcommandline(int argc, const char* const* argv, CommandLine& line);
+// The "start" event: the version, the sources, the pool and the options as
+// the run carries them out.  Nothing when the events are off.
+void eventstart();
 
 // ---- the frame of a run (frame.cpp) -------------------------------------
 // Runs one program: argv as the command line (argv[0] the program name).

@@ -95,12 +95,14 @@ static void listinputs(const Run& run) {
 // constants; then the statement cycle.
 [[noreturn]] static void startup(Run& run) {
     resetstate();
+    eventstart();
     EchoChoice = Options.echo;
     Cycling = false;
     // What the lower subsystems need of the command line.
     QuietCollections = Options.quietgc;
     MaxSteps = Options.maxsteps;
     TraceLines = Options.trace;
+    outpart(Part::Startup);
     outs("THIS IS KESTRIVO ************************* \n");
     listinputs(run);
     if (run.poolreport != PoolTaken) {
@@ -109,10 +111,12 @@ static void listinputs(const Run& run) {
     }
     poolstart();
     watchstart();
+    outpart(Part::Startup);
     outf("SIZE OF node = %d *** PLEASE WAIT A MOMENT.\n", int(sizeof(Node)));
     readerstart(Options.tokens);
     listroots();
     freenodes = sweep(true);
+    outpart(Part::Startup);
     outf("FreeNodes = %u\n", freenodes);
     makenumberconstants();
     Cycling = true;
@@ -133,6 +137,7 @@ void makenumberconstants() {
 // what the C++ library itself may take.  At start-up it ends the run with
 // status 1; in a statement, as the statement stops do, with THE END.
 [[noreturn]] static void memoryexhausted() {
+    outpart(Part::Report);  // a print may have been cut short in its line
     outf("memory is exhausted in %s\n", Cycling ? DepthPhase : "start-up");
     if (Cycling) theend();
     endrun(1);

@@ -53,8 +53,21 @@ void statsbegin() {
 void statsexpression() { Expression = true; }
 void statsreducing() { Reducing = true; }
 
+// The figures as the fields of a "stats" or "total" event.
+static void eventfigures(const char* type, const char* first, std::int64_t value, const Figures& f) {
+    eventwrite(type, {{first, value},
+                      {"newnodes", f.newnodes},
+                      {"steps", f.steps},
+                      {"beta", f.beta},
+                      {"ops", f.ops},
+                      {"gcs", f.gcs},
+                      {"freed", f.freed},
+                      {"highwater", f.highwater},
+                      {"time_ms", f.ms}});
+}
+
 void statsend() {
-    if (!Options.stats || !Expression) return;
+    if (!(Options.stats || EventsOn) || !Expression) return;
     Expression = false;
     Figures f;
     f.newnodes = Reducing ? newnodescount() : 0;
@@ -66,11 +79,13 @@ void statsend() {
     f.highwater = PoolSize - fewestfree();
     f.ms = std::chrono::duration<double, std::milli>(Clock::now() - StartTime).count();
     std::int64_t line = StatementLine != 0 ? StatementLine : LineNumber;
-    diagf("stats line=%lld newnodes=%lld steps=%llu beta=%llu ops=%llu gcs=%llu freed=%llu highwater=%u time_ms=%.3f",
-          static_cast<long long>(line), static_cast<long long>(f.newnodes),
-          static_cast<unsigned long long>(f.steps), static_cast<unsigned long long>(f.beta),
-          static_cast<unsigned long long>(f.ops), static_cast<unsigned long long>(f.gcs),
-          static_cast<unsigned long long>(f.freed), f.highwater, f.ms);
+    if (EventsOn) eventfigures("stats", "line", line, f);
+    if (Options.stats)
+        diagf("stats line=%lld newnodes=%lld steps=%llu beta=%llu ops=%llu gcs=%llu freed=%llu highwater=%u time_ms=%.3f",
+              static_cast<long long>(line), static_cast<long long>(f.newnodes),
+              static_cast<unsigned long long>(f.steps), static_cast<unsigned long long>(f.beta),
+              static_cast<unsigned long long>(f.ops), static_cast<unsigned long long>(f.gcs),
+              static_cast<unsigned long long>(f.freed), f.highwater, f.ms);
     Statements++;
     Total.newnodes += f.newnodes;
     Total.steps += f.steps;
@@ -83,12 +98,14 @@ void statsend() {
 }
 
 void statstotal() {
-    if (!Options.stats || !Started) return;
+    if (!(Options.stats || EventsOn) || !Started) return;
     Started = false;
     const Figures& f = Total;
-    diagf("total statements=%llu newnodes=%lld steps=%llu beta=%llu ops=%llu gcs=%llu freed=%llu highwater=%u time_ms=%.3f",
-          static_cast<unsigned long long>(Statements), static_cast<long long>(f.newnodes),
-          static_cast<unsigned long long>(f.steps), static_cast<unsigned long long>(f.beta),
-          static_cast<unsigned long long>(f.ops), static_cast<unsigned long long>(f.gcs),
-          static_cast<unsigned long long>(f.freed), f.highwater, f.ms);
+    if (EventsOn) eventfigures("total", "statements", std::int64_t(Statements), f);
+    if (Options.stats)
+        diagf("total statements=%llu newnodes=%lld steps=%llu beta=%llu ops=%llu gcs=%llu freed=%llu highwater=%u time_ms=%.3f",
+              static_cast<unsigned long long>(Statements), static_cast<long long>(f.newnodes),
+              static_cast<unsigned long long>(f.steps), static_cast<unsigned long long>(f.beta),
+              static_cast<unsigned long long>(f.ops), static_cast<unsigned long long>(f.gcs),
+              static_cast<unsigned long long>(f.freed), f.highwater, f.ms);
 }

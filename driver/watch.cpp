@@ -10,6 +10,7 @@
 #include "reduce/reduce.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -25,7 +26,8 @@ static int SameLine = 0;      // expressions begun on that line so far
 
 void watchstart() {
     WarnOn = Options.warn;
-    KeepPlaces = Options.warn || Options.dotdir != nullptr;
+    KeepPlaces = Options.warn || Options.dotdir != nullptr || EventsOn;
+    if (EventsOn) sourcestart();
     LastPictured = Place{};
     SameLine = 0;
 }
@@ -62,7 +64,31 @@ static void picture(Ref t, const char* stage) {
     }
     std::string title = std::string(PictureName) + " " + stage;
     writedot(t, f, title.c_str());
-    if (std::fclose(f) != 0) diagf("cannot write '%s': %s", path.c_str(), std::strerror(errno));
+    if (std::fclose(f) != 0) {
+        diagf("cannot write '%s': %s", path.c_str(), std::strerror(errno));
+        return;
+    }
+    if (EventsOn) eventwrite("picture", {{"stage", stage}, {"name", PictureName}, {"file", path}});
+}
+
+// The "result" event: the normal form as the printer prints it, whatever
+// --readback makes of the transcript's line, so a reader of the events can
+// show either.
+static void eventresult(Ref t) {
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* to = open_memstream(&text, &size);
+    if (to == nullptr) return;  // no memory for it: the event is left out
+    try {
+        printtermto(to, t, false);
+    } catch (const StatementStop&) {  // too deep: the normal-form line said so already
+        printrestore();
+    }
+    std::fclose(to);
+    std::string_view term(text, size);
+    while (!term.empty() && term.back() == ' ') term.remove_suffix(1);
+    eventwrite("result", {{"line", StatementPlace.line}, {"term", term}});
+    std::free(text);
 }
 
 void watchparsed(Ref t) {
@@ -77,6 +103,7 @@ void watchexpanded(Ref t) {
 }
 
 void printnormal(Ref t) {
+    outpart(Part::Normal);
     DepthPhase = "printterm";
     if (Options.readback) printreadback(t);
     else printterm(t, false);
@@ -84,6 +111,7 @@ void printnormal(Ref t) {
 }
 
 void watchnormal(Ref t) {
+    if (EventsOn) eventresult(t);
     if (WarnOn) warnstuck(t, StatementPlace.line);
     if (Options.dotdir != nullptr) picture(t, "normal");
 }

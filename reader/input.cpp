@@ -194,7 +194,10 @@ __attribute__((noinline)) bool linereadmore(bool continuation) {
         streamselect(Interludes[InterludeNext++]);
     }
     for (;;) {
-        if (InputWaits) outflush();
+        if (InputWaits) {
+            if (EventsOn) sourcewait();
+            outflush();
+        }
         if (InputIsTerminal) {
             Typed typed = terminalread(InputStream, continuation, LineBuffer);
             if (typed == Typed::TooLong) {
@@ -234,7 +237,9 @@ __attribute__((noinline)) bool linereadmore(bool continuation) {
     if (!any) return false;
     LineNumber++;
     LinesRead++;
+    if (EventsOn) sourceline(LineBuffer.data, LineBuffer.length, InputAt);
     if (EchoInput) {
+        outpart(Part::Echo);
         std::fwrite(LineBuffer.data, 1, LineBuffer.length, Output);
         std::fputc('\n', Output);
     }

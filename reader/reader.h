@@ -207,6 +207,20 @@ extern bool KeepPlaces;
 extern Place* TokenPlace;     // one per slot of starray, while KeepPlaces
 extern Place StatementPlace;  // the first token of the statement last read
 
+// ---- the program text for the event stream (source.cpp) -------------------
+// Called only while EventsOn.  The reader keeps the lines it reads from the
+// one where the last statement ended, and counts the bytes it has read.
+void sourcestart();                                   // a run begins
+void sourceline(const char* data, std::size_t length, int source);  // a line was read
+// The reader is about to wait for a line of a pipe or a terminal: a "wait"
+// event with the bytes read so far and whether a statement has begun.
+void sourcewait();
+// The "statement" event of the statement just read: its kind ("expression",
+// "definition", "macro", "command"), its name (the defined name, the macro,
+// the command word; null for an expression), where it begins and ends and
+// its text from its first token through its ";".  Needs KeepPlaces.
+void eventstatement(const char* kind, const char* name);
+
 // ---- warnings (warnings.cpp) -----------------------------------------------
 // What the reader can tell a user about the text it absorbs without a word:
 // words run together across a line end, carriage returns inside words, input

@@ -203,6 +203,7 @@ Ref reduce(Ref n) {
             continue;
         case PRINT:  // print T  =>  false, after printing the normal form of T
             x.left = normalize(x.left);
+            outpart(Part::Output);
             printterm(x.left, false);
             forgetlookups();  // the print put the flags of what it reached back to 1
             return FalseNode;

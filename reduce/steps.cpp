@@ -103,6 +103,7 @@ static void traceline(int rule, Ref n) {
     std::free(text);
     while (!term.empty() && term.back() == ' ') term.pop_back();
     if (term.size() > TraceTermWidth) term = term.substr(0, TraceTermWidth) + "...";
+    if (EventsOn) eventwrite("step", {{"rule", rulename(rule)}, {"node", n}, {"term", term}});
     diagf("trace %s co%u %s", rulename(rule).c_str(), n, term.c_str());
 }
 

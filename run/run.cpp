@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <string>
 
 // The longest diagnostic written in one piece: a trace line's term is cut to
 // 200 characters, so every line the program writes fits.
@@ -13,6 +14,9 @@ std::FILE* Output = stdout;
 std::FILE* Diagnostics = stderr;
 char* StackLimit = nullptr;
 const char* DepthPhase = "fterm";
+// A write of the transcript has failed: to Output, or with the events on,
+// from the capture to the transcript's own stream.
+static bool outputfailed() { return std::ferror(Output) || (EventsOn && transcriptfailed()); }
 // Why the first failed write to the output failed (an errno value); 0 while
 // none has, or when the C library gave no reason.
 static int OutputError = 0;
@@ -26,28 +30,44 @@ void outf(const char* format, ...) {
     va_end(args);
 }
 
-// Standard error is unbuffered, so the line is put together first and
-// written at once: one write a line, even for --stats after every statement.
-void diagf(const char* format, ...) {
-    static const char Prefix[] = "kestrivo: ";
+// Writes "kestrivo: ", lead and the formatted text as one line on
+// Diagnostics, and with the events on the same line (without its line end)
+// as a "diagnostic" event.  Standard error is unbuffered, so the line is put
+// together first and written at once: one write a line, even for --stats
+// after every statement.
+static void diagv(const char* lead, const char* format, va_list args) {
     char line[DiagLine];
-    std::memcpy(line, Prefix, sizeof Prefix - 1);
-    std::size_t room = sizeof line - (sizeof Prefix - 1) - 1;  // and the line end
+    int head = std::snprintf(line, sizeof line, "kestrivo: %s", lead);
+    if (head < 0 || std::size_t(head) >= sizeof line) head = 0;  // a lead never is that long
+    va_list again;
+    va_copy(again, args);
+    int n = std::vsnprintf(line + head, sizeof line - std::size_t(head), format, args);
+    if (n < 0) n = 0;
+    std::string longer;  // a line too long for the buffer
+    std::string_view text(line, std::size_t(head + n));
+    if (std::size_t(head + n) + 1 >= sizeof line) {
+        longer.assign(line, std::size_t(head));
+        longer.resize(std::size_t(head + n));
+        std::vsnprintf(longer.data() + head, std::size_t(n) + 1, format, again);
+        text = longer;
+    } else {
+        line[head + n] = '\n';
+    }
+    va_end(again);
+    if (EventsOn) eventwrite("diagnostic", {{"text", text}});
+    if (longer.empty()) {
+        std::fwrite(line, 1, text.size() + 1, Diagnostics);
+    } else {
+        longer += '\n';
+        std::fwrite(longer.data(), 1, longer.size(), Diagnostics);
+    }
+}
+
+void diagf(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    int n = std::vsnprintf(line + sizeof Prefix - 1, room + 1, format, args);
+    diagv("", format, args);
     va_end(args);
-    if (n >= 0 && std::size_t(n) <= room) {
-        std::size_t length = sizeof Prefix - 1 + std::size_t(n);
-        line[length++] = '\n';
-        std::fwrite(line, 1, length, Diagnostics);
-        return;
-    }
-    std::fputs(Prefix, Diagnostics);  // a line too long for the buffer goes in pieces
-    va_start(args, format);
-    std::vfprintf(Diagnostics, format, args);
-    va_end(args);
-    std::fputc('\n', Diagnostics);
 }
 
 // Flushes the output and keeps the reason of the first failed write.  True
@@ -55,7 +75,8 @@ void diagf(const char* format, ...) {
 static bool flushed() {
     errno = 0;
     if (std::fflush(Output) != 0 && OutputError == 0) OutputError = errno;
-    return !std::ferror(Output);
+    if (EventsOn && !eventsflush() && OutputError == 0) OutputError = errno;
+    return !outputfailed();
 }
 
 void outflush() {
@@ -63,32 +84,46 @@ void outflush() {
 }
 
 void outcheck() {
-    if (std::ferror(Output)) endrun(1);
+    if (outputfailed()) endrun(1);
 }
 
 int outclose(int status) {
-    if (flushed()) return status;
-    if (OutputError != 0)
-        diagf("write error: %s", std::strerror(OutputError));
-    else
-        diagf("write error");
-    OutputError = 0;  // the next run in this process starts clean
-    std::fflush(Diagnostics);
-    return 1;
+    if (!flushed()) {
+        if (OutputError != 0)
+            diagf("write error: %s", std::strerror(OutputError));
+        else
+            diagf("write error");
+        OutputError = 0;  // the next run in this process starts clean
+        std::fflush(Diagnostics);
+        status = 1;
+    }
+    eventsclose(status);
+    return status;
 }
 
 bool WarnOn = false;
 
 void warnf(std::int64_t line, std::int32_t column, const char* format, ...) {
+    char lead[64];
     if (column > 0)
-        std::fprintf(Diagnostics, "kestrivo: %lld:%d: warning: ", static_cast<long long>(line), int(column));
+        std::snprintf(lead, sizeof lead, "%lld:%d: warning: ", static_cast<long long>(line), int(column));
     else
-        std::fprintf(Diagnostics, "kestrivo: %lld: warning: ", static_cast<long long>(line));
+        std::snprintf(lead, sizeof lead, "%lld: warning: ", static_cast<long long>(line));
     va_list args;
     va_start(args, format);
-    std::vfprintf(Diagnostics, format, args);
+    if (EventsOn) {
+        va_list again;
+        va_copy(again, args);
+        int n = std::vsnprintf(nullptr, 0, format, again);
+        va_end(again);
+        std::string text(std::size_t(n > 0 ? n : 0), '\0');
+        va_copy(again, args);
+        std::vsnprintf(text.data(), text.size() + 1, format, again);
+        va_end(again);
+        eventwrite("warning", {{"line", line}, {"column", column}, {"text", text}});
+    }
+    diagv(lead, format, args);
     va_end(args);
-    std::fputc('\n', Diagnostics);
 }
 
 [[noreturn]] void endrun(int status) {
@@ -106,6 +141,7 @@ void warnf(std::int64_t line, std::int32_t column, const char* format, ...) {
 [[noreturn]] void stopmidline(Stop why) { throw StatementStop{why, true}; }
 
 [[noreturn]] void depthover() {
+    outpart(Part::Report);  // it may cut a print short in the middle of its line
     outf("depth is overflow in %s\n", DepthPhase);
     stopstatement(Stop::Depth);
 }

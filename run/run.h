@@ -28,9 +28,12 @@
 // lets the run go on.
 #pragma once
 
+#include <concepts>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
+#include <string_view>
 
 extern std::FILE* Output;       // the transcript: everything the program prints
 extern std::FILE* Diagnostics;  // standard error, or a test's stream
@@ -134,3 +137,86 @@ void fuzzstep();
 #else
 #define FUZZSTEP() ((void)0)
 #endif
+
+// ---- the event stream (events.cpp) -----------------------------------------
+// --events=FILE: one JSON object a line for everything the run does, for
+// programs that read a run (the notebook kernel, the language server, the
+// tests).  The transcript goes on to the same stream as before; while the
+// stream is on, Output is a stream of the event module's own that passes
+// every byte through to it and sends it, line by line, as an "out" event
+// naming the part of the transcript it belongs to.  docs/events.md is the
+// schema; fields are only ever added.
+//
+// Off, which is the usual case, nothing here costs more than a test of
+// EventsOn where a part of the transcript begins or a line is read.
+
+// The parts of the transcript.  The writer of each part says where it
+// begins (outpart); a part ends with its line (the collection report with its
+// second line), and what follows without a part of its own is a report.
+enum class Part : std::uint8_t {
+    Startup,     // the banner, the node size, the free count
+    Echo,        // an input line echoed
+    Parsed,      // the term as parsed
+    Expanded,    // the term with its definitions expanded
+    Normal,      // the normal form (or the term a stopped statement left)
+    Newnodes,    // "newnodes = N"
+    Collection,  // a collection report: its empty line and its one line
+    Output,      // what write, writeln and space print
+    Insatu,      // the term under reduction printed when the pool ran out
+    Report,      // every other line: messages, stops, "THE END..."
+};
+
+// The stream's version, in the start event: it grows when an event or a
+// field is added; none is ever taken away or given another meaning.
+constexpr int EventSchema = 1;
+
+extern bool EventsOn;  // --events is on; set by eventsopen, cleared by eventsclose
+
+// Opens the stream on the file at path ("-": standard error) and starts
+// capturing the transcript (Output must be set).  False, with errno, when
+// the file cannot be opened for writing.
+bool eventsopen(const char* path);
+// The run's last event, "end" with the status, then the stream closed and
+// Output given back its own stream.
+void eventsclose(int status);
+// Flushes the transcript behind the capture and the events themselves; false
+// when a write of the transcript has failed, now or earlier (errno says why).
+bool eventsflush();
+// A write of the transcript's own stream has failed (the capture's own
+// failures show on Output).
+bool transcriptfailed();
+
+void partbegins(Part p);
+inline void outpart(Part p) {
+    if (EventsOn) partbegins(p);
+}
+
+// One field of an event: a name and a whole number, a real, a truth value,
+// a text or nothing (JSON null, for a text pointer that is null), or a list
+// of texts.
+struct EventField {
+    enum Kind : std::uint8_t { Signed, Unsigned, Real, Flag, Text, Null, Texts };
+    const char* name;
+    Kind kind;
+    std::int64_t i = 0;
+    std::uint64_t u = 0;
+    double r = 0;
+    std::string_view s;
+    const char* const* list = nullptr;  // Texts: count texts
+    int count = 0;
+    template <std::signed_integral T>
+    EventField(const char* n, T v) : name(n), kind(Signed), i(v) {}
+    template <std::unsigned_integral T>
+        requires(!std::same_as<T, bool>)
+    EventField(const char* n, T v) : name(n), kind(Unsigned), u(v) {}
+    EventField(const char* n, double v) : name(n), kind(Real), r(v) {}
+    EventField(const char* n, bool v) : name(n), kind(Flag), i(v) {}
+    EventField(const char* n, std::string_view v) : name(n), kind(Text), s(v) {}
+    EventField(const char* n, const char* v)
+        : name(n), kind(v != nullptr ? Text : Null), s(v != nullptr ? v : "") {}
+    EventField(const char* n, const char* const* texts, int k) : name(n), kind(Texts), list(texts), count(k) {}
+};
+// Writes the event {"event": type, fields...} as one line, after whatever
+// the transcript holds not yet sent, so events keep the order of the run.
+// Call only while EventsOn.
+void eventwrite(const char* type, std::initializer_list<EventField> fields);

@@ -32,6 +32,7 @@ void addroots(const Ref* table, const std::int32_t* count, std::int32_t bias) {
 
 // The path is deeper than the stack holds: the run cannot go on safely.
 [[noreturn]] static void markstackover() {
+    outpart(Part::Report);  // in the middle of the collection's line
     outs("Stack ga tarimsen!\n");
     endrun(1);
 }
@@ -170,6 +171,7 @@ static void markroots(Ref a, Ref b) {
 void collect(Ref a, Ref b) {
     FewestFree = fewestfree();  // the high-water mark is reached just before a collection
     if (!QuietCollections) {
+        outpart(Part::Collection);
         outs("\n");
         outs("GARBAGE... ");
     }

@@ -6,7 +6,8 @@
 #   tools/needs.sh [--deps=check|install] NEED...
 #
 # NEED is one of:
-#   run      CMake, a C++ compiler and libedit: enough to build the interpreter
+#   run      CMake, a C++ compiler, libedit and nlohmann-json: enough to build
+#            the interpreter
 #   test     GoogleTest, Python 3 and groff as well: the unit tests, the golden
 #            runner, the manual page's check
 #   editors  Vim and npm: the checks of the editor files
@@ -47,6 +48,7 @@ missing() {
         has cmake || out="$out cmake"
         has c++ || has g++ || out="$out g++"
         hasheader editline/readline.h || out="$out libedit-dev"
+        hasheader nlohmann/json.hpp || out="$out nlohmann-json3-dev"
         ;;
       test)
         hasheader gtest/gtest.h || out="$out libgtest-dev"
@@ -67,6 +69,7 @@ missing() {
         ;;
       web)
         has emcc || out="$out emscripten"
+        hasheader nlohmann/json.hpp || out="$out nlohmann-json3-dev"
         has node || out="$out nodejs"
         has npm || out="$out npm"
         ;;

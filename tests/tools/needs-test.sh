@@ -12,11 +12,16 @@ needs="$repo/tools/needs.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
-# Header directories: every header looked for, libedit's alone, nothing.
-mkdir -p "$work/include/gtest" "$work/include/editline" "$work/edit/editline" "$work/empty"
+# Header directories: every header looked for, those of the interpreter alone
+# (libedit's and the JSON library's), libedit's alone, nothing.
+mkdir -p "$work/include/gtest" "$work/include/editline" "$work/include/nlohmann" \
+  "$work/edit/editline" "$work/edit/nlohmann" "$work/editonly/editline" "$work/empty"
 : >"$work/include/gtest/gtest.h"
 : >"$work/include/editline/readline.h"
+: >"$work/include/nlohmann/json.hpp"
 : >"$work/edit/editline/readline.h"
+: >"$work/edit/nlohmann/json.hpp"
+: >"$work/editonly/editline/readline.h"
 
 fail() {
   echo "FAIL: $*"
@@ -68,7 +73,7 @@ expect "make run without cmake" 2 "make run needs the Debian packages cmake:" "$
 nocxx=$(bin nocxx cmake python3 groff dot vim node npm)
 PATH=$nocxx KESTRIVO_NEEDS_INCLUDE="$work/empty" make -s --no-print-directory -C "$repo" test BUILD="$work/build" \
   >"$work/out" 2>&1
-expect "make test without g++ and gtest" 2 "make test needs the Debian packages g++ libedit-dev libgtest-dev:" "$work/out" $?
+expect "make test without g++ and gtest" 2 "make test needs the Debian packages g++ libedit-dev nlohmann-json3-dev libgtest-dev:" "$work/out" $?
 
 # The tests render pictures with Graphviz's dot.
 PATH=$(bin nodot cmake g++ python3 groff) KESTRIVO_NEEDS_INCLUDE="$work/include" /bin/sh "$needs" run test >"$work/out" 2>&1
@@ -80,7 +85,11 @@ expect "run without gtest and python" 0 "" "$work/out" $?
 
 # ... but it needs libedit for the terminal.
 PATH=$(bin runonly cmake g++) KESTRIVO_NEEDS_INCLUDE="$work/empty" /bin/sh "$needs" run >"$work/out" 2>&1
-expect "run without libedit" 1 "packages libedit-dev:" "$work/out" $?
+expect "run without libedit" 1 "packages libedit-dev nlohmann-json3-dev:" "$work/out" $?
+
+# ... and the JSON library for the event stream.
+PATH=$(bin runonly cmake g++) KESTRIVO_NEEDS_INCLUDE="$work/editonly" /bin/sh "$needs" run >"$work/out" 2>&1
+expect "run without nlohmann-json" 1 "packages nlohmann-json3-dev:" "$work/out" $?
 
 # The editor checks name vim, nodejs and npm; turned off, they need nothing.
 noedit=$(bin noedit cmake g++ python3 groff dot)
