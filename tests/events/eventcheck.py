@@ -2,7 +2,7 @@
 """Checks the event stream (--events=FILE) against the run it describes.
 
   eventcheck.py [--stress] KESTRIVO GOLDEN_DIR [EXAMPLES_DIR...]
-  eventcheck.py --selfcheck KESTRIVO PROGRAM.lam
+  eventcheck.py --selfcheck [--stress] KESTRIVO PROGRAM.lam
 
 Every golden program (and every example) runs as its golden test runs it,
 with --events=FILE put in front of its options.  Then:
@@ -250,13 +250,14 @@ def parts(events, sources, folder, args, lam):
     return problems
 
 
-def selfcheck(binary, lam):
+def selfcheck(binary, lam, stress):
     """The check must notice a stream that lost a line, a line given to the
     wrong part, a statement's text cut short, a wrong total, an echo that
     is not the program."""
     proc, raw = runwithevents(binary, lam)
-    if analyse(lam, proc, raw, False):
-        print("the program's own stream has problems")
+    problems = analyse(lam, proc, raw, stress)
+    if problems:
+        print("the program's own stream has problems: %s" % problems)
         return 1
     lines = raw.split(b"\n")
     out = [k for k, line in enumerate(lines) if b'"event":"out"' in line]
@@ -279,7 +280,7 @@ def selfcheck(binary, lam):
         "an echo that is not the program": changed(echo, b'"text":"', b'"text":"x'),
     }
     for what, text in wrong.items():
-        if not analyse(lam, proc, text, False):
+        if not analyse(lam, proc, text, stress):
             print("the check accepted a stream with " + what)
             return 1
     print("the check rejects every stream it was given with a fault: ok")
@@ -289,7 +290,8 @@ def selfcheck(binary, lam):
 def main():
     argv = sys.argv[1:]
     if argv and argv[0] == "--selfcheck":
-        return selfcheck(argv[1], argv[2])
+        stress = argv[1] == "--stress"
+        return selfcheck(argv[1 + stress], argv[2 + stress], stress)
     stress = bool(argv) and argv[0] == "--stress"
     if stress:
         argv = argv[1:]
