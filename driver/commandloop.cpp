@@ -122,6 +122,7 @@ static void eventstop(Stop why, bool endsrun) {
 }
 
 [[noreturn]] void endstatement(Stop why) {
+    EndingStop = int(why);
     eventstop(why, true);
     stopreport(why);
     theend();

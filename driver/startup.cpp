@@ -34,6 +34,7 @@ void resetstate() {
     stepsreset();
     endcut(false);
     StatementsStopped = false;
+    EndingStop = -1;
     statsreset();
     reducestart();
 #ifdef KESTRIVO_FUZZ

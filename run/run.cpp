@@ -22,6 +22,7 @@ static bool outputfailed() { return std::ferror(Output) || (EventsOn && transcri
 static int OutputError = 0;
 volatile std::sig_atomic_t Interrupted = 0;
 bool StatementsStopped = false;
+int EndingStop = -1;
 
 void outf(const char* format, ...) {
     va_list args;

@@ -86,6 +86,13 @@ struct RunEnd {
 [[noreturn]] void theend();
 // Set when a statement was stopped before its end and the run went on.
 extern bool StatementsStopped;
+// The stop that ended the run, when a statement's stop did (the pool
+// exhausted, nesting too deep, a statement that cannot be read), as an int
+// of Stop; -1 when the run ended otherwise.  Set by the statement cycle and
+// read by none of the run: it is for a host that tells its user in words
+// why the run ended (the playground), where the transcript may not say (no
+// report of the collector under --quiet-gc).
+extern int EndingStop;
 
 // Why a statement stopped before its end; its message is printed already.
 enum class Stop {
