@@ -7,6 +7,7 @@
 // nothing is fetched from elsewhere.  The example programs are copied beside
 // them with an index the page's menu reads.
 import { build } from "esbuild";
+import { createHash } from "node:crypto";
 import { cpSync, mkdirSync, readdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { dirname, join } from "node:path";
 import { fileURLToPath } from "node:url";
@@ -21,8 +22,19 @@ if (!moduledir || !outdir) {
 rmSync(outdir, { recursive: true, force: true });
 mkdirSync(join(outdir, "examples"), { recursive: true });
 
+// The module's build, named by a digest of its bytes: a shared link carries
+// it, so that a page running another module can say the link was made
+// elsewhere.
+const digest = createHash("sha256").update(readFileSync(join(moduledir, "kestrivo.wasm"))).digest("hex").slice(0, 12);
+
 const common = { bundle: true, minify: true, sourcemap: false, target: "es2020", logLevel: "warning" };
-await build({ ...common, entryPoints: [join(here, "src/main.js")], outfile: join(outdir, "main.js"), format: "esm" });
+await build({
+  ...common,
+  entryPoints: [join(here, "src/main.js")],
+  outfile: join(outdir, "main.js"),
+  format: "esm",
+  define: { KESTRIVO_BUILD: JSON.stringify(digest) },
+});
 await build({ ...common, entryPoints: [join(here, "src/graphworker.js")], outfile: join(outdir, "graphworker.js"), format: "iife" });
 // The interpreter's worker loads Emscripten's kestrivo.js beside it.
 await build({ ...common, entryPoints: [join(here, "src/worker.js")], outfile: join(outdir, "worker.js"), format: "iife" });

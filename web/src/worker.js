@@ -1,158 +1,174 @@
-// The interpreter's worker: it owns the WebAssembly module, runs one program
-// per message and posts back what the run printed and drew.  The page can
-// stop a run only by terminating this worker, so nothing here ever waits on
-// the page.
+// The interpreter's worker: it owns an instance of the WebAssembly module,
+// runs one program per message and posts back what the run writes as it
+// writes it.  The page stops a run only by ending this worker, so nothing
+// here ever waits on the page, and everything a run printed before that is
+// on the page already.
 //
-// Message in:  { id, program, lastblock, tokens, maxSteps }
-// Message out: { id, status, transcript, stderr, graphs, options, caps, trap }
-//   transcript  the bytes of standard output, decoded as UTF-8
-//   stderr      standard error's lines (statistics and diagnostics)
-//   graphs      { "line3": { parsed, expanded, normal }, "line3.2": ... }, the
-//               DOT files of --dot
-//   trap        set when the module stopped abnormally (the browser's own
-//               stack ran out); the transcript is then what was printed so far
+// Messages in:
+//   { start: { module } }   first: the compiled module the page shares with
+//                           every worker it starts (optimized code and all),
+//                           or none, to compile kestrivo.wasm here
+//   { id, program, lastblock, tokens, options }
+//                           a run: options are the command line's options,
+//                           the counts its positional words
+// Messages out:
+//   { ready: true, version }  or  { ready: false, failed }
+//   { id, started: true }   the run begins (the page's time limit counts from here)
+//   { id, out: text }       transcript text, whole lines as written
+//   { id, err: text }       standard error, likewise
+//   { id, picture: { name, stage, dot } }  a graph file of --dot, as written
+//   { id, done: true, status, endingstop, trap, elapsed }
+//     status    the exit status (null after a trap)
+//     endingstop the stop that ended the run, when one did: 0 the pool
+//               exhausted, 1 nesting too deep, 2 a statement that cannot be
+//               read; -1 otherwise
+//     trap      set when the module stopped abnormally (the browser's own
+//               stack ran out); the run then ends where it was
 //
-// The module is the one the factory in kestrivo.js (built by Emscripten)
-// makes; a fresh one is made after a trap.
+// The module's factory is createKestrivo, from Emscripten's kestrivo.js.
 /* global createKestrivo, importScripts */
-import { readtranscript } from "./transcript.js";
-
 importScripts("kestrivo.js");
 
 const DotDir = "/dot";
 
-let printed = []; // lines the C library wrote to the real standard streams during a call
-let modulePromise = null;
+// Once the module is ready, a statement that exercises the reducer, the
+// collector and the printer, so that the browser has optimized their code
+// before the first run a person makes (it starts with quickly made code and
+// optimizes what runs often).  The module is shared, so the optimized code
+// serves every later worker too.
+const WarmUp = "fib = lambda n ((< n 2) n (+ (fib (- n 1)) (fib (- n 2))));\nfib 17;\n";
 
-function freshmodule() {
-  modulePromise = createKestrivo({
-    print: (line) => printed.push(line),
-    printErr: (line) => printed.push(line),
+let compiled = null; // the WebAssembly.Module
+let M = null; // the instance runs are made in
+let current = null; // the id of the run under way: its writes are posted
+const decoders = { 1: null, 2: null };
+
+function post(message) {
+  if (current !== null) self.postMessage({ id: current, ...message });
+}
+
+// Each write of the run is whole lines (the streams are line-buffered), but
+// a long line comes in pieces: the decoder keeps a character split between
+// two pieces.
+let captured = ""; // the transcript of a run of the worker's own
+function onwrite(stream, bytes) {
+  const text = decoders[stream].decode(bytes, { stream: true });
+  if (current === null) {
+    if (stream === 1) captured += text;
+  } else if (text !== "") {
+    post(stream === 1 ? { out: text } : { err: text });
+  }
+}
+
+// A graph file, posted and removed as soon as the interpreter closes it, so
+// that a run stopped later still has the graphs of what it did.
+function onclose(path) {
+  const m = /^\/dot\/(line\d+(?:\.\d+)?)-(parsed|expanded|normal)\.dot$/.exec(path);
+  if (!m) return;
+  const dot = M.FS.readFile(path, { encoding: "utf8" });
+  M.FS.unlink(path);
+  post({ picture: { name: m[1], stage: m[2], dot } });
+}
+
+async function instantiate() {
+  M = await createKestrivo({
+    instantiateWasm(imports, receive) {
+      WebAssembly.instantiate(compiled, imports).then((instance) => receive(instance, compiled));
+      return {};
+    },
+    onwrite,
+    // The C library's own standard streams: nothing of a run goes there.
+    print: (line) => onwrite(2, new TextEncoder().encode(`${line}\n`)),
+    printErr: (line) => onwrite(2, new TextEncoder().encode(`${line}\n`)),
   });
-  return modulePromise;
+  // A file the interpreter wrote (opened for writing: reading it back
+  // closes it too) is picked up as it is closed.
+  const close = M.FS.close;
+  M.FS.close = (stream) => {
+    const r = close(stream);
+    const written = (stream.flags & 3) !== 0; // O_WRONLY or O_RDWR
+    if (written && stream.path && stream.path.startsWith(`${DotDir}/`)) onclose(stream.path);
+    return r;
+  };
+  try {
+    M.FS.mkdir(DotDir);
+  } catch {
+    // there already
+  }
 }
 
 // Runs the module once: the program text and the command-line words.
-function call(M, program, words) {
+// Returns { status, trap, captured }, captured the transcript of a run made
+// while no run of the page's is current.
+function call(program, words) {
   const text = new TextEncoder().encode(program);
   const textptr = M._malloc(text.length + 1);
   M.HEAPU8.set(text, textptr);
   const wordbytes = M.lengthBytesUTF8(words) + 1;
   const wordptr = M._malloc(wordbytes);
   M.stringToUTF8(words, wordptr, wordbytes);
-  printed = [];
-  let status = null;
-  let trap = null;
+  decoders[1] = new TextDecoder();
+  decoders[2] = new TextDecoder();
+  captured = "";
   try {
-    status = M._webrun(textptr, text.length, wordptr);
-  } catch (err) {
-    trap = String(err && err.message ? err.message : err);
-  }
-  const decode = (at, size) => (at ? new TextDecoder().decode(M.HEAPU8.slice(at, at + size)) : "");
-  const transcript = decode(M._webtranscript(), M._webtranscriptsize());
-  const errors = decode(M._webdiagnostics(), M._webdiagnosticssize());
-  const stderr = errors === "" ? [] : errors.replace(/\n$/, "").split("\n");
-  if (trap === null) {
+    const status = M._webrun(textptr, text.length, wordptr);
     M._free(textptr);
     M._free(wordptr);
-  }
-  return { status, transcript, stderr: [...stderr, ...printed], trap };
-}
-
-// Which of the opt-in options this build of the interpreter carries out,
-// found by trying them on a statement of two beta steps: --stats writes a
-// line on standard error, --dot writes graph files, and --max-steps=1 leaves
-// the statement short of its normal form 1.
-const ProbeDir = "/probe";
-let capsPromise = null;
-async function capabilities() {
-  if (capsPromise === null) {
-    capsPromise = (async () => {
-      const M = await modulePromise;
-      const program = "(lambda x x) ((lambda y y) 1);\n";
-      const r = call(M, program, ["--stats", `--dot=${ProbeDir}`, "--max-steps=1", "-"].join("\n"));
-      // Status 2: a command line it cannot use.  (3 says a statement was
-      // stopped, as --max-steps=1 should.)
-      if (r.status === 2 || r.trap !== null) {
-        throw new Error(`the interpreter refused its options: ${r.stderr.join(" ")}`);
-      }
-      const statement = readtranscript(r.transcript, program).find((it) => it.kind === "statement");
-      let dots = [];
-      try {
-        dots = M.FS.readdir(ProbeDir).filter((name) => name.endsWith(".dot"));
-      } catch {
-        dots = [];
-      }
-      return {
-        stats: r.stderr.some((line) => line.startsWith("kestrivo: stats ")),
-        dot: dots.length > 0,
-        maxSteps: statement !== undefined && statement.normal !== "1 ",
-      };
-    })();
-  }
-  return capsPromise;
-}
-
-function cleardots(M) {
-  const FS = M.FS;
-  try {
-    for (const name of FS.readdir(DotDir)) {
-      if (name !== "." && name !== "..") FS.unlink(`${DotDir}/${name}`);
-    }
-  } catch {
-    FS.mkdir(DotDir);
-  }
-}
-
-// The DOT files by statement: "line3-parsed.dot" gives graphs.line3.parsed.
-function readdots(M) {
-  const graphs = {};
-  let names = [];
-  try {
-    names = M.FS.readdir(DotDir);
-  } catch {
-    return graphs;
-  }
-  for (const name of names) {
-    const m = /^(line\d+(?:\.\d+)?)-(parsed|expanded|normal)\.dot$/.exec(name);
-    if (!m) continue;
-    (graphs[m[1]] ??= {})[m[2]] = M.FS.readFile(`${DotDir}/${name}`, { encoding: "utf8" });
-  }
-  return graphs;
-}
-
-async function run({ id, program, lastblock, tokens, maxSteps }) {
-  const caps = await capabilities();
-  const M = await modulePromise;
-  const options = [];
-  if (caps.stats) options.push("--stats");
-  if (caps.dot) {
-    cleardots(M);
-    options.push(`--dot=${DotDir}`);
-  }
-  if (caps.maxSteps && maxSteps > 0) options.push(`--max-steps=${maxSteps}`);
-  // "-" stands for the program text, which the module is handed directly.
-  const words = [...options, "-", String(lastblock), String(tokens)].join("\n");
-  const started = performance.now();
-  const r = call(M, program, words);
-  const elapsed = performance.now() - started;
-  const graphs = caps.dot ? readdots(M) : {};
-  if (r.trap !== null) {
-    freshmodule();
-    capsPromise = null;
-  }
-  return { id, ...r, graphs, options, caps, elapsed };
-}
-
-freshmodule();
-capabilities().then(
-  (caps) => self.postMessage({ ready: true, caps }),
-  (err) => self.postMessage({ ready: false, failed: String(err) }),
-);
-self.onmessage = async (event) => {
-  try {
-    self.postMessage(await run(event.data));
+    return { status, trap: null, captured };
   } catch (err) {
-    self.postMessage({ id: event.data.id, failed: String(err && err.stack ? err.stack : err) });
+    return { status: null, trap: String(err && err.message ? err.message : err), captured };
   }
+}
+
+// The version the module reports ("kestrivo VERSION" on the transcript of
+// --version), then the warm-up; neither run is posted.
+function start() {
+  const r = call("", "--version");
+  const said = r.captured;
+  const m = /^kestrivo (\S+)/.exec(said);
+  if (!m) throw new Error(`the interpreter did not say its version: ${JSON.stringify(said)}`);
+  call(WarmUp, ["--quiet-gc", "-", "1", "1000"].join("\n"));
+  return m[1];
+}
+
+async function run({ id, program, lastblock, tokens, options }) {
+  if (M === null) await instantiate();
+  for (const name of M.FS.readdir(DotDir)) if (name !== "." && name !== "..") M.FS.unlink(`${DotDir}/${name}`);
+  // "-" stands for the program text, which the module is handed directly.
+  const words = [...options, `--dot=${DotDir}`, "-", String(lastblock), String(tokens)].join("\n");
+  current = id;
+  post({ started: true });
+  const started = performance.now();
+  const r = call(program, words);
+  const elapsed = performance.now() - started;
+  const endingstop = r.trap === null ? M._webendingstop() : -1;
+  post({ done: true, status: r.status, endingstop, trap: r.trap, elapsed });
+  current = null;
+  // A trap leaves the instance's stack and streams as they were: the next
+  // run takes a fresh instance of the same module.
+  if (r.trap !== null) M = null;
+}
+
+let queue = Promise.resolve();
+self.onmessage = (event) => {
+  const m = event.data;
+  if (m.start !== undefined) {
+    queue = queue.then(async () => {
+      try {
+        compiled = m.start.module ?? (await WebAssembly.compileStreaming(fetch("kestrivo.wasm")));
+        await instantiate();
+        self.postMessage({ ready: true, version: start() });
+      } catch (err) {
+        self.postMessage({ ready: false, failed: String(err && err.message ? err.message : err) });
+      }
+    });
+    return;
+  }
+  queue = queue.then(() =>
+    run(m).catch((err) => {
+      current = m.id;
+      post({ done: true, status: null, endingstop: -1, trap: null, failed: String(err && err.stack ? err.stack : err) });
+      current = null;
+    }),
+  );
 };

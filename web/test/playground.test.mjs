@@ -9,12 +9,15 @@
 // A missing browser or binary fails the test: this suite never skips.
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
-import { spawn, execFileSync } from "node:child_process";
-import { mkdtempSync, mkdirSync, rmSync, existsSync, readFileSync, readdirSync } from "node:fs";
+import { spawn, spawnSync } from "node:child_process";
+import { mkdtempSync, mkdirSync, rmSync, existsSync, readFileSync, readdirSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { dirname, join, resolve } from "node:path";
 import { fileURLToPath } from "node:url";
 import { chromium } from "playwright-core";
+
+import { linkfragment } from "../src/share.js";
+import { defaults } from "../src/settings.js";
 
 const web = resolve(dirname(fileURLToPath(import.meta.url)), "..");
 const root = resolve(web, "..");
@@ -24,13 +27,9 @@ const browserpath = process.env.CHROMIUM ?? "/usr/bin/chromium";
 
 let server = null;
 let origin = null;
-let context = null;
-let profile = null;
-let page = null;
+const contexts = []; // every browser context opened, each with its own profile
+let page = null; // the page most tests use
 const foreign = []; // requests that left the page's own origin
-// Which opt-in options the interpreter carries out, as the page's worker
-// finds them.  Where one is missing the page must say so instead.
-let caps = null;
 
 // python3's http.server on a port the system picks; its first line names it.
 function serve() {
@@ -53,6 +52,34 @@ function serve() {
   });
 }
 
+// A browser with a fresh profile (empty local storage) and one page at url,
+// the interpreter ready.
+async function openpage(url, viewport = { width: 1500, height: 900 }, flags = []) {
+  const profile = mkdtempSync(join(tmpdir(), "kestrivo-chromium-"));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: browserpath,
+    headless: true,
+    viewport,
+    args: [
+      "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+      "--disable-background-networking", "--disable-component-update", "--disable-sync", ...flags,
+    ],
+  });
+  contexts.push({ context, profile });
+  await context.grantPermissions(["clipboard-read", "clipboard-write"], { origin });
+  context.on("request", (request) => {
+    if (!request.url().startsWith(`${origin}/`)) foreign.push(request.url());
+  });
+  const p = context.pages()[0] ?? (await context.newPage());
+  await p.goto(url);
+  await ready(p);
+  return p;
+}
+
+function ready(p = page) {
+  return p.waitForFunction(() => !document.getElementById("run").disabled, null, { timeout: 60000 });
+}
+
 before(async () => {
   assert.ok(existsSync(join(dist, "index.html")), "web/dist is missing: run make web");
   assert.ok(existsSync(browserpath), `no browser at ${browserpath}`);
@@ -60,65 +87,82 @@ before(async () => {
   const s = await serve();
   server = s.child;
   origin = `http://127.0.0.1:${s.port}`;
-  profile = mkdtempSync(join(tmpdir(), "kestrivo-chromium-"));
-  context = await chromium.launchPersistentContext(profile, {
-    executablePath: browserpath,
-    headless: true,
-    viewport: { width: 1500, height: 900 },
-    args: [
-      "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-      "--disable-background-networking", "--disable-component-update", "--disable-sync",
-    ],
-  });
-  page = context.pages()[0] ?? (await context.newPage());
-  context.on("request", (request) => {
-    if (!request.url().startsWith(`${origin}/`)) foreign.push(request.url());
-  });
-  await page.goto(`${origin}/`);
-  await page.waitForFunction(() => document.getElementById("status").textContent === "ready", null, { timeout: 60000 });
-  caps = await page.evaluate(
-    () =>
-      new Promise((done) => {
-        const w = new Worker("worker.js");
-        w.onmessage = (e) => {
-          w.terminate();
-          done(e.data.caps);
-        };
-      }),
-  );
+  page = await openpage(`${origin}/`);
 });
 
 after(async () => {
-  await context?.close();
+  for (const { context, profile } of contexts) {
+    await context.close();
+    rmSync(profile, { recursive: true, force: true });
+  }
   server?.kill();
-  if (profile) rmSync(profile, { recursive: true, force: true });
 });
 
 // Replaces the editor's text as a person would: select all, then type.
-async function setprogram(text) {
-  await page.click(".cm-content");
-  await page.keyboard.press("Control+A");
-  await page.keyboard.insertText(text);
-  assert.equal(await page.evaluate(() => document.querySelector(".cm-content").innerText.replace(/\n*$/, "")), text.replace(/\n*$/, ""));
+async function setprogram(text, p = page) {
+  await p.click(".cm-content");
+  await p.keyboard.press("Control+A");
+  await p.keyboard.insertText(text);
+  assert.equal(await editortext(p), text.replace(/\n*$/, ""));
 }
 
-// Runs what the editor holds and waits for the run's status line.
-async function run(timeout = 60000) {
-  await page.click("#run");
-  await page.waitForFunction(() => /exit status|ran out|stopped/.test(document.getElementById("status").textContent), null, { timeout });
-  return page.textContent("#status");
+function editortext(p = page) {
+  return p.evaluate(() => document.querySelector(".cm-content").innerText.replace(/\n*$/, ""));
 }
+
+// Sets the settings named, through the settings panel.
+async function setsettings(values, p = page) {
+  await p.click("#settings-button");
+  for (const [name, value] of Object.entries(values)) {
+    if (typeof value === "boolean") await p.setChecked(`#setting-${name}`, value);
+    else await p.fill(`#setting-${name}`, String(value));
+  }
+  await p.click("#settings-button");
+}
+
+// Runs what the editor holds and waits for the end: { text, tone } of the
+// status line.
+async function run(p = page, timeout = 60000) {
+  await ready(p);
+  await p.click("#run");
+  await p.waitForFunction(() => !/busy/.test(document.getElementById("status").className), null, { timeout });
+  return status(p);
+}
+
+async function status(p = page) {
+  return { text: await p.textContent("#status"), tone: await p.getAttribute("#status", "class") };
+}
+
+// The transcript as the Raw tab shows it.
+async function rawtranscript(p = page) {
+  await p.click("#transcript-tabs button[data-view=raw]");
+  const text = await p.evaluate(() => document.getElementById("raw-transcript").textContent);
+  await p.click("#transcript-tabs button[data-view=statements]");
+  return text;
+}
+
+// The console binary's transcript of a program with the page's options.
+function console_(program, words = ["--warn", "--stats"], counts = ["5", "1000"]) {
+  const dir = mkdtempSync(join(tmpdir(), "kestrivo-prog-"));
+  const file = join(dir, "prog.lam");
+  writeFileSync(file, program);
+  const r = spawnSync(kestrivo, [...words, file, ...counts], { encoding: "utf8" });
+  rmSync(dir, { recursive: true, force: true });
+  return r.stdout;
+}
+
+const Fib = "fib = lambda n ((< n 2) n (+ (fib (- n 1)) (fib (- n 2))));\n";
 
 test("the demo's transcript is the console binary's, byte for byte", async () => {
   assert.equal(await page.inputValue("#examples"), "demo.lam");
-  const status = await run();
-  assert.match(status, /^exit status 0/);
-  const native = execFileSync(kestrivo, [join(root, "examples", "demo.lam")]).toString("utf8");
-  const transcript = await page.evaluate(() => document.getElementById("raw-transcript").textContent);
-  assert.equal(transcript, native);
-  // Each expression is one group of its four lines.
-  const groups = await page.$$eval("#transcript .statement", (cards) => cards.length);
-  assert.equal(groups, native.split("\n").filter((l) => l.startsWith("newnodes = ")).length);
+  const { text, tone } = await run();
+  assert.equal(tone, "ok");
+  assert.match(text, /^Finished: 11 expressions in [\d.,]+ ms\.$/);
+  const native = spawnSync(kestrivo, [join(root, "examples", "demo.lam")], { encoding: "utf8" }).stdout;
+  assert.equal(await rawtranscript(), native);
+  // Each expression is one card of its lines.
+  const cards = await page.$$eval("#transcript .statement", (c) => c.length);
+  assert.equal(cards, native.split("\n").filter((l) => l.startsWith("newnodes = ")).length);
 });
 
 test("a statement with shared nodes draws its graph with the transcript's labels", async () => {
@@ -128,72 +172,291 @@ test("a statement with shared nodes draws its graph with the transcript's labels
   await page.click("#graph-tabs button[data-graph=expanded]");
   const labels = await card.locator(".expanded .co").allTextContents();
   assert.ok(labels.length > 0, "the expanded term of fact 10 shows no sharing label");
-  if (caps.dot) {
-    await page.waitForSelector("#graph svg", { timeout: 60000 });
-    const drawn = await page.$$eval("#graph svg g.node text", (texts) => texts.map((t) => t.textContent));
-    for (const label of new Set(labels)) {
-      assert.ok(drawn.some((t) => t.includes(label)), `no node of the graph is labelled ${label}`);
-    }
-  } else {
-    assert.match(await page.textContent("#graph"), /Graphs need --dot/);
-    assert.equal(await page.locator("#graph svg").count(), 0);
+  await page.waitForSelector("#graph svg", { timeout: 60000 });
+  const drawn = await page.$$eval("#graph svg g.node text", (texts) => texts.map((t) => t.textContent));
+  for (const label of new Set(labels)) {
+    assert.ok(drawn.some((t) => t.includes(label)), `no node of the graph is labelled ${label}`);
   }
+  assert.match(await page.textContent("#statement-title"), /line 14/);
   mkdirSync(join(web, "artifacts"), { recursive: true });
   await page.screenshot({ path: join(web, "artifacts", "playground.png") });
 });
 
-// Naive Fibonacci of 40 builds hundreds of millions of nodes in a pool that
-// never fills: a run of minutes.
-const Runaway = "fib = lambda n ((< n 2) n (+ (fib (- n 1)) (fib (- n 2))));\nfib 40;\n";
+test("a misspelled name is marked at its line and column, in the editor and in its card", async () => {
+  await setprogram("square = lambda x (* x x);\nsquare 3;\n  squre 4;\n");
+  const { text, tone } = await run();
+  assert.equal(tone, "ok");
+  assert.match(text, /1 warning, marked in the editor/);
+  // The mark covers the word, on the third line, from its third column.
+  const marks = await page.$$eval(".cm-lintRange-warning", (spans) =>
+    spans.map((s) => {
+      const line = s.closest(".cm-line");
+      const lines = [...document.querySelectorAll(".cm-content .cm-line")];
+      const range = document.createRange();
+      range.setStart(line, 0);
+      range.setEnd(s, 0);
+      return { text: s.textContent, line: lines.indexOf(line) + 1, column: range.toString().length + 1 };
+    }),
+  );
+  assert.deepEqual(marks, [{ text: "squre", line: 3, column: 3 }]);
+  const card = page.locator("#transcript .statement").nth(1);
+  assert.equal(
+    await card.locator(".warning").textContent(),
+    "line 3:3: 'squre' is neither defined nor bound by a lambda",
+  );
+  assert.equal(await page.locator("#transcript .statement").nth(0).locator(".warning").count(), 0);
+});
 
-test("a runaway program stops at the step limit and the page still answers", async () => {
-  if (!caps.maxSteps) {
-    assert.equal(await page.isDisabled("#maxsteps"), true);
-    assert.match(await page.getAttribute("#maxsteps-label", "title"), /has no --max-steps/);
-    return;
+// Each way a run ends: the program, the settings, the tone and the status
+// sentence, and what the card of the statement that stopped says.
+const Endings = [
+  { name: "finished", program: "+ 1 2;\n", tone: "ok", status: /^Finished: 1 expression in [\d.,]+ ms\.$/ },
+  {
+    name: "finished with a statement stopped at the step limit",
+    program: `${Fib}fib 40;\n* 6 7;\n`,
+    settings: { maxsteps: 20000 },
+    tone: "warn",
+    status: /^Finished, but 1 statement stopped at the step limit \(line 2\)\.$/,
+    card: /^Stopped at the step limit, after 20,000 steps: .*normal; after it/,
+  },
+  {
+    name: "ended by the pool's exhaustion",
+    program: "ones = lambda n (cons n (ones n));\nlen = lambda l ((com l) (+ 1 (len (cdr l))) 0);\nlen (ones 1);\n+ 1 2;\n",
+    settings: { blocks: 2 },
+    tone: "error",
+    status: /^Ended early at line 3: the pool ran out: all 2,002 nodes were in use .* bigger pool in Settings \(now 2 blocks\)\.$/,
+    card: /^Stopped: the pool ran out/,
+  },
+  {
+    // Without the collector's reports the transcript does not show it.
+    name: "ended by the pool's exhaustion, the collection reports off",
+    program: "ones = lambda n (cons n (ones n));\nlen = lambda l ((com l) (+ 1 (len (cdr l))) 0);\nlen (ones 1);\n+ 1 2;\n",
+    settings: { blocks: 2, gcreports: false },
+    tone: "error",
+    status: /^Ended early at line 3: the pool ran out/,
+    card: /^Stopped: the pool ran out/,
+  },
+  {
+    name: "ended by a word of 9 characters",
+    program: "+ 1 2;\nabcdefghi 3;\n+ 3 4;\n",
+    tone: "error",
+    status: /^Ended early at line 2: a word has more than 8 characters: abcdefghi\. .*shorten it\.$/,
+  },
+  {
+    name: "ended by a full token array",
+    program: "+ 1 2;\n+ 1 (+ 2 3);\n",
+    settings: { tokens: 4 },
+    tone: "error",
+    status: /^Ended early at line 2: the statement holds more than 4 tokens\. Raise “Tokens per statement”/,
+  },
+  {
+    name: "ended by nesting too deep for the page",
+    program: "sum = lambda n ((= n 0) 0 (+ n (sum (- n 1))));\nsum 20000;\n",
+    settings: { blocks: 200 },
+    tone: "error",
+    status: /^Ended early at line 2: (the term is nested too deeply \(depth is overflow in \w+\)|the browser's stack ran out)\./,
+    card: /^Stopped: /,
+  },
+  {
+    name: "stopped by the time limit",
+    program: `${Fib}+ 1 2;\nfib 40;\n`,
+    settings: { timelimit: 1 },
+    tone: "warn",
+    status: /^Stopped at the time limit \(1 s\) in the statement on line 3; what it printed is kept\./,
+    card: /^Stopped at the time limit of 1 s, while it was being reduced\./,
+  },
+];
+
+test("each way a run ends has its own status, and a stopped statement says why", async () => {
+  for (const ending of Endings) {
+    await setsettings({ ...defaults(), ...(ending.settings ?? {}) });
+    await setprogram(ending.program);
+    const { text, tone } = await run();
+    assert.equal(tone, ending.tone, `${ending.name}: ${text}`);
+    assert.match(text, ending.status, ending.name);
+    const stops = await page.$$eval("#transcript .statement .stop", (boxes) => boxes.map((b) => b.textContent));
+    if (ending.card) {
+      assert.equal(stops.length, 1, `${ending.name}: ${stops.join(" | ")}`);
+      assert.match(stops[0], ending.card, ending.name);
+    } else {
+      assert.deepEqual(stops, [], ending.name);
+    }
+    // Whatever the ending, the transcript is the console binary's (the time
+    // limit is the page's, and the stack of a browser is smaller).
+    if (!/time limit|nesting/.test(ending.name)) {
+      const s = { ...defaults(), ...(ending.settings ?? {}) };
+      const words = ["--warn", "--stats", ...(s.maxsteps ? [`--max-steps=${s.maxsteps}`] : []), ...(s.gcreports ? [] : ["--quiet-gc"])];
+      assert.equal(await rawtranscript(), console_(ending.program, words, [String(s.blocks - 1), String(s.tokens)]), ending.name);
+    }
   }
-  await setprogram(`${Runaway}* 6 7;\n`);
-  await page.fill("#maxsteps", "20000");
-  const status = await run();
-  assert.match(status, /^exit status 3/); // a statement was stopped; the run went on
-  const cards = page.locator("#transcript .statement");
-  assert.equal(await cards.count(), 2, "the run did not go on after the stopped statement");
-  assert.equal(await cards.nth(1).locator(".normal").textContent(), "42 ");
-  const partial = await cards.nth(0).locator(".normal").textContent();
-  assert.match(partial, /fib|lambda|\+/);
-  assert.match(await page.textContent("#stderr"), /kestrivo: 2: statement stopped after 20000 steps/);
+  await setsettings(defaults());
 });
 
-test("Stop ends a run with no limit and a fresh interpreter takes the next", async () => {
-  await setprogram(Runaway);
-  if (caps.maxSteps) await page.fill("#maxsteps", "0");
+test("a pool larger than the browser gives says the run did not start", async () => {
+  // A browser that gives a module at most 256 MB, as a small device may:
+  // the largest pool of the settings does not fit.
+  const p = await openpage(`${origin}/`, undefined, ["--js-flags=--wasm-max-mem-pages=4096"]);
+  await setsettings({ blocks: 10000 }, p);
+  await setprogram("+ 1 2;\n", p);
+  const { text, tone } = await run(p);
+  assert.equal(tone, "error");
+  assert.match(text, /^Did not start: MEMORY OVER \d+: the pool is larger than this page can hold; choose fewer blocks in Settings\.$/);
+  assert.equal(await p.locator("#transcript .statement").count(), 0);
+});
+
+test("Stop keeps what the run printed, marks the statement it stopped and shows nothing of an earlier run", async () => {
+  await setprogram("writeln 'earlier;\n+ 40 2;\n");
+  await run();
+  assert.match(await rawtranscript(), /'earlier/);
+  const program = `writeln 'before;\n${Fib}+ 1 2;\nfib 40;\n* 6 7;\n`;
+  await setprogram(program);
   await page.click("#run");
-  await page.waitForTimeout(1500);
-  assert.equal(await page.textContent("#status"), "running…");
-  // The page answers while the worker is busy.
-  assert.equal(await page.evaluate(() => 6 * 7), 42);
+  // The statement's expanded line arrives while it is still reduced.
+  await page.locator("#transcript .statement").nth(1).locator(".expanded").waitFor({ timeout: 30000 });
+  await page.waitForTimeout(500);
+  assert.equal((await status()).tone, "busy");
   await page.click("#stop");
-  assert.match(await page.textContent("#status"), /^stopped after/);
-  await page.waitForFunction(() => /^stopped after .* · ready$/.test(document.getElementById("status").textContent));
-  await setprogram("+ 1 2;\n");
-  assert.match(await run(), /^exit status 0/);
-  assert.equal(await page.locator("#transcript .statement .normal").textContent(), "3 ");
+  const { text, tone } = await status();
+  assert.equal(tone, "warn");
+  assert.match(text, /^Stopped by you after [\d.]+ s in the statement on line 4; what it printed is kept\.$/);
+  const raw = await rawtranscript();
+  assert.doesNotMatch(raw, /earlier|40 2/);
+  // Up to the statement stopped, the lines are the console binary's.
+  const native = console_(`writeln 'before;\n${Fib}+ 1 2;\nfib 4;\n`).split("\n");
+  const got = raw.split("\n");
+  const upto = native.indexOf("fib 4;");
+  assert.deepEqual(got.slice(0, upto), native.slice(0, upto));
+  assert.equal(got[upto], "fib 40;");
+  assert.equal(got[upto + 1], "fib 40 ");
+  assert.match(got[upto + 2], /^\( co\d+ : lambda n .* \) 40 $/);
+  const cards = page.locator("#transcript .statement");
+  assert.equal(await cards.count(), 2);
+  assert.equal(await cards.nth(0).locator(".normal").textContent(), "3 ");
+  assert.match(await cards.nth(1).locator(".stop").textContent(), /^Stopped by you after [\d.]+ s, while it was being reduced\./);
+  // A fresh interpreter takes the next run.
+  await setprogram("* 6 7;\n");
+  assert.equal((await run()).tone, "ok");
+  assert.equal(await page.locator("#transcript .statement .normal").textContent(), "42 ");
 });
 
-// Runs a program in the page's interpreter worker directly, without the UI.
-async function runinworker(program, lastblock, tokens) {
+test("fib 25 finishes under the default settings", async () => {
+  const p = await openpage(`${origin}/`);
+  await setprogram(`${Fib}fib 25;\n`, p);
+  const { text, tone } = await run(p);
+  assert.equal(tone, "ok", text);
+  assert.equal(await p.locator("#transcript .statement .normal").textContent(), "75025 ");
+});
+
+test("a shared link opens the program and every setting in a fresh browser, and runs to the same transcript", async () => {
+  const program = "k = lambda x (lambda y x);\nk 5;\ng = lambda n ((= n 0) 0 (g (- n 1)));\ng 300;\n";
+  const settings = { blocks: 3, tokens: 500, timelimit: 20, maxsteps: 0, readback: true, gcreports: false };
+  await setsettings(settings);
+  await setprogram(program);
+  await run();
+  const transcript = await rawtranscript();
+  assert.match(transcript, /^lambda y 5 $/m); // read back
+  assert.doesNotMatch(transcript, /GARBAGE/);
+  assert.equal(transcript, console_(program, ["--readback", "--quiet-gc"], ["2", "500"]));
+  await page.click("#share");
+  await page.waitForSelector("#notice:not([hidden])");
+  assert.match(await page.textContent("#notice-text"), /^Link copied to the clipboard/);
+  const link = await page.inputValue("#link");
+  assert.equal(await page.evaluate(() => navigator.clipboard.readText()), link);
+  assert.match(link, new RegExp(`^${origin}/#k1=[A-Za-z0-9+$-]+$`));
+
+  const other = await openpage(link);
+  assert.equal(await editortext(other), program.replace(/\n$/, ""));
+  for (const [name, value] of Object.entries(settings)) {
+    if (typeof value === "boolean") assert.equal(await other.isChecked(`#setting-${name}`), value, name);
+    else assert.equal(await other.inputValue(`#setting-${name}`), String(value), name);
+  }
+  assert.equal(await other.textContent("#notice-text"), "Opened a shared program.");
+  assert.equal((await run(other)).tone, "ok");
+  assert.equal(await rawtranscript(other), transcript);
+  await setsettings(defaults());
+});
+
+test("a link made by another version of the interpreter says so and still opens", async () => {
+  const fragment = linkfragment({ program: "* 6 7;\n", settings: { blocks: 4 }, version: "0.9.0", build: "0123456789ab" });
+  const other = await openpage(`${origin}/#${fragment}`);
+  assert.match(
+    await other.textContent("#notice-text"),
+    /^Opened a shared program\. This link was made with kestrivo 0\.9\.0; this page runs kestrivo 1\.0\.0, so the transcript may differ\.$/,
+  );
+  assert.equal(await editortext(other), "* 6 7;");
+  assert.equal(await other.inputValue("#setting-blocks"), "4");
+  assert.equal(await run(other).then((s) => s.tone), "ok");
+  // A link cut short is said to be damaged, and the page opens as it was.
+  await other.goto(`${origin}/#${fragment.slice(0, 20)}`);
+  await ready(other);
+  assert.match(await other.textContent("#notice-text"), /cannot be opened: the link is damaged/);
+  assert.equal(await editortext(other), "* 6 7;");
+});
+
+test("the program and the settings survive a reload, and the menu says when an example was edited", async () => {
+  const p = await openpage(`${origin}/`);
+  await p.selectOption("#examples", "church.lam");
+  await p.waitForFunction(() => document.querySelector(".cm-content").innerText.includes("church"));
+  const church = readFileSync(join(root, "examples", "church.lam"), "utf8");
+  assert.equal(await editortext(p), church.replace(/\n*$/, ""));
+  const menu = () => p.$eval("#examples", (s) => s.options[s.selectedIndex].textContent);
+  assert.doesNotMatch(await menu(), /edited/);
+  await p.click(".cm-content");
+  await p.keyboard.press("Control+End");
+  await p.keyboard.insertText("+ 1 2;\n");
+  assert.match(await menu(), /^church: .*\(edited\)$/);
+  await setsettings({ blocks: 9, readback: true }, p);
+  await p.waitForTimeout(400); // the page keeps what changed after 200 ms
+  await p.reload();
+  await ready(p);
+  await p.waitForFunction(() => /edited/.test(document.getElementById("examples").selectedOptions[0]?.textContent ?? ""));
+  assert.equal(await editortext(p), `${church}+ 1 2;`.replace(/\n*$/, ""));
+  assert.equal(await p.inputValue("#setting-blocks"), "9");
+  assert.equal(await p.isChecked("#setting-readback"), true);
+});
+
+test("the page is usable at 1024 pixels wide and on a narrow screen", async () => {
+  for (const width of [1024, 420]) {
+    const p = await openpage(`${origin}/`, { width, height: 800 });
+    // Nothing runs off the side; every control is on the screen.
+    assert.ok(await p.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth), `${width}: the page scrolls sideways`);
+    for (const id of ["run", "stop", "share", "settings-button", "examples"]) {
+      const box = await p.locator(`#${id}`).boundingBox();
+      assert.ok(box && box.x >= 0 && box.x + box.width <= width, `${width}: #${id} is off the screen`);
+    }
+    // The editor has room for a line of the demo's width.
+    const editor = await p.locator("#editor").boundingBox();
+    assert.ok(editor.width >= Math.min(width - 40, 470), `${width}: the editor is ${editor.width} px wide`);
+    assert.equal((await run(p)).tone, "ok");
+    const card = await p.locator("#transcript .statement").first().boundingBox();
+    assert.ok(card.x + card.width <= width, `${width}: a card runs off the screen`);
+    if (width === 1024) {
+      mkdirSync(join(web, "artifacts"), { recursive: true });
+      await p.screenshot({ path: join(web, "artifacts", "playground-1024.png") });
+    }
+  }
+});
+
+// Runs a program in the page's interpreter worker directly, without the
+// page: { transcript, status, endingstop, trap }.
+async function runinworker(program, lastblock, tokens, options = []) {
   return page.evaluate(
-    ({ program, lastblock, tokens }) =>
+    ({ program, lastblock, tokens, options }) =>
       new Promise((done) => {
         const w = new Worker("worker.js");
+        let transcript = "";
         w.onmessage = (e) => {
-          if (e.data.ready === undefined) {
+          const m = e.data;
+          if (m.ready !== undefined) w.postMessage({ id: 1, program, lastblock, tokens, options });
+          else if (m.out !== undefined) transcript += m.out;
+          else if (m.done) {
             w.terminate();
-            done(e.data);
-          } else w.postMessage({ id: 1, program, lastblock, tokens, maxSteps: 0 });
+            done({ transcript, status: m.status, endingstop: m.endingstop, trap: m.trap });
+          }
         };
+        w.postMessage({ start: {} });
       }),
-    { program, lastblock, tokens },
+    { program, lastblock, tokens, options },
   );
 }
 
@@ -207,7 +470,8 @@ const renamed = (text) =>
 test("every golden program and example runs in the browser as in the console binary", async () => {
   // The browser's call stack is far smaller than the console binary's
   // thread, so a program nested deep enough may stop with the depth report
-  // where the binary went on; up to that line the transcripts agree.
+  // where the binary went on; up to that line the transcripts agree.  The
+  // examples all finish under the page's defaults.
   let compared = 0;
   let deep = 0;
   const programs = [join(root, "tests", "golden"), join(root, "examples")].flatMap((dir) =>
@@ -223,9 +487,13 @@ test("every golden program and example runs in the browser as in the console bin
     const [lastblock = "5", tokens = "1000"] = words.slice(1);
     const program = readFileSync(join(golden, file), "utf8");
     const want = renamed(readFileSync(join(golden, `${name}.out`), "utf8"));
-    const r = await runinworker(program, Number(lastblock), Number(tokens));
+    const r = await runinworker(program, Number(lastblock), Number(tokens), ["--warn", "--stats"]);
     assert.equal(r.trap, null, `${name}: the browser's stack ran out`);
     const got = renamed(r.transcript);
+    if (golden.endsWith("examples")) {
+      assert.deepEqual(got, want, `${name}: the example does not finish in the page as in the console`);
+      assert.equal(r.endingstop, -1, name);
+    }
     let i = 0;
     while (i < got.length && got[i] === want[i]) i++;
     if (i === got.length && i === want.length) {
@@ -234,6 +502,7 @@ test("every golden program and example runs in the browser as in the console bin
     }
     assert.match(got[i] ?? "", /^depth is overflow in /, `${name}: line ${i + 1} differs`);
     assert.deepEqual(got.slice(i + 2), ["THE END...................", ""], `${name}: the run did not end after the depth report`);
+    assert.equal(r.endingstop, 1, `${name}: the depth stop is not the one that ended the run`);
     deep++;
   }
   assert.ok(compared > 80, `only ${compared} programs compared`);

@@ -8,7 +8,7 @@ import { readFileSync, readdirSync } from "node:fs";
 import { dirname, join } from "node:path";
 import { fileURLToPath } from "node:url";
 
-import { readtranscript, readstats, graphsbystatement } from "../src/transcript.js";
+import { readtranscript, collections } from "../src/transcript.js";
 
 const golden = join(dirname(fileURLToPath(import.meta.url)), "..", "..", "tests", "golden");
 
@@ -57,6 +57,11 @@ test("every golden transcript comes apart and goes back together", () => {
     assert.deepEqual(rejoin(items), lines, name);
     const newnodes = lines.filter((l) => /^newnodes = -?\d+$/.test(l)).length;
     assert.equal(statements(items).length, newnodes, name);
+    // Each statement knows where its lines are.
+    for (const s of statements(items)) {
+      assert.equal(lines[s.end], `newnodes = ${s.newnodes}`, name);
+      if (s.parsed !== null) assert.equal(lines[s.start], s.parsed, name);
+    }
   }
 });
 
@@ -120,18 +125,25 @@ test("a write's word and the next echoed line share a line", () => {
   ]);
 });
 
-test("statistics and graph files are matched to statements by line", () => {
-  const { statements: stats, total } = readstats([
-    "kestrivo: stats line=2 newnodes=3 steps=4 beta=1 ops=1 gcs=0 freed=0 highwater=20 time_ms=0",
-    "kestrivo: something else",
-    "kestrivo: stats line=2 newnodes=0 steps=1 beta=0 ops=1 gcs=0 freed=0 highwater=20 time_ms=0",
-    "kestrivo: stats line=10 newnodes=0 steps=1 beta=0 ops=1 gcs=0 freed=0 highwater=20 time_ms=0",
-    "kestrivo: total statements=3 newnodes=3 steps=6 beta=1 ops=3 gcs=0 freed=0 highwater=20 time_ms=1",
-  ]);
-  assert.deepEqual(stats.map((s) => [s.line, s.steps]), [[2, 4], [2, 1], [10, 1]]);
-  assert.equal(total.statements, 3);
-  const graphs = { line10: { parsed: "c" }, "line2.2": { parsed: "b" }, line2: { parsed: "a" } };
-  assert.deepEqual(graphsbystatement(graphs, stats).map((g) => g.parsed), ["a", "b", "c"]);
-  // Without statistics the names' order decides: line 2 before line 10.
-  assert.deepEqual(graphsbystatement(graphs, []).map((g) => g.parsed), ["a", "b", "c"]);
+test("a run cut short leaves its last statement running, after those that ended", () => {
+  const program = "+ 1 2; f 5;\nwriteln 'x;\n";
+  const text = "+ 1 2; f 5;\n+ 1 2 \n+ 1 2 \n3 \nnewnodes = 0\nf 5 \n( lambda n n ) 5 \n\nGARBAGE...  END OF MARKING... freenodes = 12\n";
+  const items = readtranscript(text, program, { partial: true });
+  assert.deepEqual(items.map((it) => it.kind), ["echo", "statement", "statement"]);
+  const [done, running] = statements(items);
+  assert.deepEqual([done.running, done.start, done.end, done.normal], [false, 1, 4, "3 "]);
+  assert.deepEqual([running.running, running.parsed, running.expanded, running.newnodes, running.end], [true, "f 5 ", "( lambda n n ) 5 ", null, null]);
+  assert.equal(running.start, 5);
+  assert.deepEqual(running.between, ["", "GARBAGE...  END OF MARKING... freenodes = 12"]);
+  // Not cut short, the same lines are output after the statement that ended.
+  assert.deepEqual(readtranscript(text, program).map((it) => it.kind), ["echo", "statement", "output"]);
+  // Lines before the running statement's first term are output of their own.
+  const written = readtranscript("writeln 'a; f 1;\n'a\nf 1 \n", "writeln 'a; f 1;\n", { partial: true });
+  assert.deepEqual(written.map((it) => it.kind), ["echo", "output", "statement"]);
+});
+
+test("the collector's reports of a statement are counted", () => {
+  const lines = ["", "GARBAGE...  END OF MARKING... freenodes = 12", "", "GARBAGE...  END OF MARKING... freenodes = 0", "sub x 1 "];
+  assert.deepEqual(collections(lines), { count: 2, freed: 12, fewest: 0 });
+  assert.equal(collections(["depth is overflow in reduce"]), null);
 });
