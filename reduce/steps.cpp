@@ -116,6 +116,7 @@ void steered(int rule, Ref n) {
             TraceHidden++;
         }
     }
+    if (StepWatch != nullptr) StepWatch();
     if (Interrupted) {
         Interrupted = 0;
         stopstatement(Stop::Interrupt);

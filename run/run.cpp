@@ -21,6 +21,7 @@ static bool outputfailed() { return std::ferror(Output) || (EventsOn && transcri
 // none has, or when the C library gave no reason.
 static int OutputError = 0;
 volatile std::sig_atomic_t Interrupted = 0;
+void (*StepWatch)() = nullptr;
 bool StatementsStopped = false;
 int EndingStop = -1;
 

@@ -118,6 +118,14 @@ struct StatementStop {
 // else happens in the handler.
 extern volatile std::sig_atomic_t Interrupted;
 
+// A host's own look in the middle of a reduction, made where the reducer
+// looks for an interrupt (every few thousand steps, or every step when traced
+// or limited), between two rewrites; null unless a host sets it.  The
+// playground posts from it what the run has printed, so that a long
+// reduction does not hold back the lines printed before it.  It must not
+// touch the graph or the output.
+extern void (*StepWatch)();
+
 // Stops the statement when the evaluation stack is nearly used up.  Called at
 // the top of every recursive function.  The report names what the statement
 // was doing ("fterm", "expand", "reduce", "printterm"), not the function that
