@@ -6,10 +6,12 @@
 // What the run writes comes back as it is written.  The transcript (what
 // the console binary writes to standard output) and standard error
 // (statistics, warnings, reports) are each a stream whose writes call the
-// worker's Module.onwrite(stream, bytes), stream 1 or 2, a line at a time:
-// the worker posts each line to the page at once, so that when the page
-// stops a run by ending the worker, everything printed up to then is on the
-// page already.  The graph files of --dot go to the module's in-memory file
+// worker's Module.onwrite(stream, bytes), stream 1 or 2, a line at a time.
+// The worker posts them to the page in batches, at most some milliseconds
+// after they were written, also in the middle of a long reduction, from
+// which the reducer calls Module.onpoll (StepWatch): so when the page stops
+// a run by ending the worker, what was printed up to then is on the page
+// already.  The graph files of --dot go to the module's in-memory file
 // system, where the worker picks each one up as it is closed.
 //
 // When the browser's own call stack runs out in the middle of a run, the
@@ -37,6 +39,10 @@ constexpr int ErrorStream = 2;
 EM_JS(void, webwrite, (int stream, const char* bytes, int size), {
     Module["onwrite"](stream, HEAPU8.subarray(bytes, bytes + size));
 });
+
+// In the middle of a reduction: the worker posts what was written since it
+// last posted, when that was long enough ago.
+EM_JS(void, webpoll, (), { Module["onpoll"](); });
 
 static ssize_t writer(void* cookie, const char* bytes, std::size_t size) {
     webwrite(int(reinterpret_cast<std::intptr_t>(cookie)), bytes, int(size));
@@ -78,7 +84,9 @@ EMSCRIPTEN_KEEPALIVE int webrun(const char* program, int size, const char* words
         for (const std::string& word : line) argv.push_back(word.c_str());
         argv.push_back(nullptr);
         EndingStop = -1;  // a command line refused leaves the run before it is reset
+        StepWatch = webpoll;
         status = runkestrivo(int(line.size()), argv.data(), input, transcript, errors);
+        StepWatch = nullptr;
     }
     for (std::FILE* f : {input, transcript, errors})
         if (f != nullptr) std::fclose(f);  // the last line, unended, goes too

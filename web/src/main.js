@@ -221,15 +221,18 @@ function onworker(m) {
     if (run.settings.timelimit > 0) timelimit = setTimeout(() => interrupt("time"), run.settings.timelimit * 1000);
     return;
   }
-  if (m.out !== undefined) {
-    run.transcript += m.out;
-    for (let i = m.out.indexOf("\n"); i >= 0; i = m.out.indexOf("\n", i + 1)) run.lines++;
-  } else if (m.err !== undefined) {
-    run.stderr += m.err;
-    for (const text of m.err.replace(/\n$/, "").split("\n")) run.errs.push({ text, at: run.lines });
-  } else if (m.picture !== undefined) {
-    run.pictures.push({ ...m.picture, at: run.lines });
-  } else if (m.done) {
+  for (const w of m.batch ?? []) {
+    if (w.out !== undefined) {
+      run.transcript += w.out;
+      for (let i = w.out.indexOf("\n"); i >= 0; i = w.out.indexOf("\n", i + 1)) run.lines++;
+    } else if (w.err !== undefined) {
+      run.stderr += w.err;
+      for (const text of w.err.replace(/\n$/, "").split("\n")) run.errs.push({ text, at: run.lines });
+    } else if (w.picture !== undefined) {
+      run.pictures.push({ ...w.picture, at: run.lines });
+    }
+  }
+  if (m.done) {
     Object.assign(run, { done: true, status: m.status, endingstop: m.endingstop, trap: m.trap, failed: m.failed ?? null });
     run.elapsed = performance.now() - run.started;
     endrun();
@@ -303,8 +306,11 @@ $("stop").addEventListener("click", () => interrupt("stop"));
 // ---- drawing a run
 
 let redrawtimer = null;
-let lastdraw = 0;
-// Redraws now (now, or at the end of a run), else within RedrawEvery.
+let lastdraw = 0; // when the last drawing began
+let drawtook = 0; // how long it took (ms)
+// Redraws now (now, or at the end of a run), else after RedrawEvery, or
+// four times as long as drawing took, so that a run printing a long
+// transcript does not spend the page's time on drawing it again and again.
 function redraw(now = false) {
   if (now || run?.done) {
     clearTimeout(redrawtimer);
@@ -313,10 +319,11 @@ function redraw(now = false) {
     return;
   }
   if (redrawtimer !== null) return;
+  const wait = Math.max(RedrawEvery, 4 * drawtook) - (performance.now() - lastdraw);
   redrawtimer = setTimeout(() => {
     redrawtimer = null;
     draw();
-  }, Math.max(0, RedrawEvery - (performance.now() - lastdraw)));
+  }, Math.max(0, wait));
 }
 
 let view = null; // the run as the page reads it: items, notes, graphs ...
@@ -327,6 +334,11 @@ let keepchoice = null; // the one chosen in the run before, chosen again if it i
 function draw() {
   lastdraw = performance.now();
   if (run === null) return;
+  drawrun();
+  drawtook = performance.now() - lastdraw;
+}
+
+function drawrun() {
   const partial = !run.done || run.interrupted !== null || run.trap !== null;
   const items = readtranscript(run.transcript, run.program, { partial });
   const read = readerrors(run.errs, items);
@@ -407,7 +419,6 @@ function drawtranscript(items, read, lines) {
     box.append(...nodes);
     shown.push({ key: keys[i], nodes });
   }
-  for (const card of box.querySelectorAll(".statement")) card.classList.toggle("chosen", Number(card.dataset.index) === chosen);
 }
 
 // A line of terms with its sharing labels marked.

@@ -14,9 +14,11 @@
 // Messages out:
 //   { ready: true, version }  or  { ready: false, failed }
 //   { id, started: true }   the run begins (the page's time limit counts from here)
-//   { id, out: text }       transcript text, whole lines as written
-//   { id, err: text }       standard error, likewise
-//   { id, picture: { name, stage, dot } }  a graph file of --dot, as written
+//   { id, batch }           what the run wrote since the last batch, in order,
+//                           each entry one of
+//     { out: text }         transcript text, whole lines as written
+//     { err: text }         standard error, likewise
+//     { picture: { name, stage, dot } }  a graph file of --dot, as written
 //   { id, done: true, status, endingstop, trap, elapsed }
 //     status    the exit status (null after a trap)
 //     endingstop the stop that ended the run, when one did: 0 the pool
@@ -38,26 +40,66 @@ const DotDir = "/dot";
 // serves every later worker too.
 const WarmUp = "fib = lambda n ((< n 2) n (+ (fib (- n 1)) (fib (- n 2))));\nfib 17;\n";
 
+// A message between two threads costs some 50 to 100 microseconds, and
+// decoding text a few microseconds a call, more than a statement of a short
+// program takes.  So what a run writes is kept as bytes and posted in
+// batches, decoded a stream's run of writes at a time: at once when nothing
+// was posted for PostEvery (a line after a pause), else with the first write
+// or look from the reducer (onpoll, every few thousand steps) after that,
+// and at the end of the run.  What the page has of a run it stops is then
+// all but the last PostEvery of it.
+const PostEvery = 25; // milliseconds
+
 let compiled = null; // the WebAssembly.Module
 let M = null; // the instance runs are made in
 let current = null; // the id of the run under way: its writes are posted
 const decoders = { 1: null, 2: null };
+let bytes = new Uint8Array(1 << 16); // what the streams wrote since the last post
+let used = 0; // bytes of it in use
+let writes = []; // { stream, end } for each run of one stream's writes in bytes,
+// or { picture } for a graph file, in the order written
+let posted = 0; // when the last batch went
 
-function post(message) {
-  if (current !== null) self.postMessage({ id: current, ...message });
+function flush() {
+  if (current !== null && writes.length > 0) {
+    const batch = [];
+    let start = 0;
+    for (const w of writes) {
+      if (w.picture) {
+        batch.push(w);
+        continue;
+      }
+      const text = decoders[w.stream].decode(bytes.subarray(start, w.end), { stream: true });
+      start = w.end;
+      if (text !== "") batch.push(w.stream === 1 ? { out: text } : { err: text });
+    }
+    self.postMessage({ id: current, batch });
+  }
+  writes = [];
+  used = 0;
+  posted = performance.now();
 }
 
 // Each write of the run is whole lines (the streams are line-buffered), but
 // a long line comes in pieces: the decoder keeps a character split between
 // two pieces.
 let captured = ""; // the transcript of a run of the worker's own
-function onwrite(stream, bytes) {
-  const text = decoders[stream].decode(bytes, { stream: true });
+function onwrite(stream, written) {
   if (current === null) {
-    if (stream === 1) captured += text;
-  } else if (text !== "") {
-    post(stream === 1 ? { out: text } : { err: text });
+    if (stream === 1) captured += decoders[1].decode(written, { stream: true });
+    return;
   }
+  if (used + written.length > bytes.length) {
+    const more = new Uint8Array(Math.max(bytes.length * 2, used + written.length));
+    more.set(bytes.subarray(0, used));
+    bytes = more;
+  }
+  bytes.set(written, used);
+  used += written.length;
+  const last = writes[writes.length - 1];
+  if (last !== undefined && last.stream === stream) last.end = used;
+  else writes.push({ stream, end: used });
+  if (performance.now() - posted >= PostEvery) flush();
 }
 
 // A graph file, posted and removed as soon as the interpreter closes it, so
@@ -67,7 +109,14 @@ function onclose(path) {
   if (!m) return;
   const dot = M.FS.readFile(path, { encoding: "utf8" });
   M.FS.unlink(path);
-  post({ picture: { name: m[1], stage: m[2], dot } });
+  if (current === null) return;
+  writes.push({ picture: { name: m[1], stage: m[2], dot } });
+  if (performance.now() - posted >= PostEvery) flush();
+}
+
+// The reducer's look, every few thousand steps.
+function onpoll() {
+  if (writes.length > 0 && performance.now() - posted >= PostEvery) flush();
 }
 
 async function instantiate() {
@@ -77,6 +126,7 @@ async function instantiate() {
       return {};
     },
     onwrite,
+    onpoll,
     // The C library's own standard streams: nothing of a run goes there.
     print: (line) => onwrite(2, new TextEncoder().encode(`${line}\n`)),
     printErr: (line) => onwrite(2, new TextEncoder().encode(`${line}\n`)),
@@ -137,12 +187,14 @@ async function run({ id, program, lastblock, tokens, options }) {
   // "-" stands for the program text, which the module is handed directly.
   const words = [...options, `--dot=${DotDir}`, "-", String(lastblock), String(tokens)].join("\n");
   current = id;
-  post({ started: true });
-  const started = performance.now();
+  self.postMessage({ id, started: true });
+  posted = performance.now();
+  const started = posted;
   const r = call(program, words);
   const elapsed = performance.now() - started;
   const endingstop = r.trap === null ? M._webendingstop() : -1;
-  post({ done: true, status: r.status, endingstop, trap: r.trap, elapsed });
+  flush();
+  self.postMessage({ id, done: true, status: r.status, endingstop, trap: r.trap, elapsed });
   current = null;
   // A trap leaves the instance's stack and streams as they were: the next
   // run takes a fresh instance of the same module.
@@ -166,9 +218,9 @@ self.onmessage = (event) => {
   }
   queue = queue.then(() =>
     run(m).catch((err) => {
-      current = m.id;
-      post({ done: true, status: null, endingstop: -1, trap: null, failed: String(err && err.stack ? err.stack : err) });
+      flush();
       current = null;
+      self.postMessage({ id: m.id, done: true, status: null, endingstop: -1, trap: null, failed: String(err && err.stack ? err.stack : err) });
     }),
   );
 };

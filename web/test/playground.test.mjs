@@ -448,8 +448,8 @@ async function runinworker(program, lastblock, tokens, options = []) {
         w.onmessage = (e) => {
           const m = e.data;
           if (m.ready !== undefined) w.postMessage({ id: 1, program, lastblock, tokens, options });
-          else if (m.out !== undefined) transcript += m.out;
-          else if (m.done) {
+          for (const b of m.batch ?? []) if (b.out !== undefined) transcript += b.out;
+          if (m.done) {
             w.terminate();
             done({ transcript, status: m.status, endingstop: m.endingstop, trap: m.trap });
           }
