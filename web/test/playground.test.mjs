@@ -200,10 +200,7 @@ test("a misspelled name is marked at its line and column, in the editor and in i
   );
   assert.deepEqual(marks, [{ text: "squre", line: 3, column: 3 }]);
   const card = page.locator("#transcript .statement").nth(1);
-  assert.equal(
-    await card.locator(".warning").textContent(),
-    "line 3:3: 'squre' is neither defined nor bound by a lambda",
-  );
+  assert.match(await card.locator(".warning").textContent(), /^line 3:3: 'squre' is neither defined nor bound by a lambda/);
   assert.equal(await page.locator("#transcript .statement").nth(0).locator(".warning").count(), 0);
 });
 
@@ -395,9 +392,9 @@ test("a link made by another version of the interpreter says so and still opens"
 
 test("the program and the settings survive a reload, and the menu says when an example was edited", async () => {
   const p = await openpage(`${origin}/`);
-  await p.selectOption("#examples", "church.lam");
-  await p.waitForFunction(() => document.querySelector(".cm-content").innerText.includes("church"));
   const church = readFileSync(join(root, "examples", "church.lam"), "utf8");
+  await p.selectOption("#examples", "church.lam");
+  await p.waitForFunction((start) => document.querySelector(".cm-content").innerText.startsWith(start), church.slice(0, 20));
   assert.equal(await editortext(p), church.replace(/\n*$/, ""));
   const menu = () => p.$eval("#examples", (s) => s.options[s.selectedIndex].textContent);
   assert.doesNotMatch(await menu(), /edited/);
