@@ -22,7 +22,7 @@ EDITOR_NEEDS := $(if $(filter ON,$(EDITOR_TESTS)),editors)
 NEEDS_all := run test $(EDITOR_NEEDS)
 NEEDS_build := $(NEEDS_all)
 NEEDS_test := $(NEEDS_all)
-NEEDS_test-all := $(NEEDS_all)
+NEEDS_test-all := $(NEEDS_all) slow
 NEEDS_bench := run test
 NEEDS_interpreter := run
 NEEDS_run := run
@@ -63,7 +63,8 @@ run: interpreter
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE slow
 
-# Every test, the slow suites included: what .ci/run runs.
+# Every test, the slow suites included (every golden's pictures, the Jupyter
+# kernel): what .ci/run runs.
 test-all: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 

@@ -45,6 +45,17 @@ install(DIRECTORY editors/vim/syntax editors/vim/ftdetect
 # The VS Code extension folder, ready to copy into ~/.vscode/extensions.
 install(DIRECTORY editors/vscode/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kestrivo/editors/vscode)
 
+# The Jupyter kernel's spec, where Jupyter looks for kernels under the prefix
+# (PREFIX/share/jupyter/kernels), with the kernel's module beside it: the
+# launcher finds the module, and the interpreter in PREFIX/bin, from where it
+# lies, so nothing in the spec depends on the prefix.  The kernel runs on
+# KESTRIVO_JUPYTER_PYTHON.
+configure_file(jupyter/kernel.json.in ${CMAKE_CURRENT_BINARY_DIR}/jupyter/kernel.json @ONLY)
+set(KESTRIVO_KERNEL_DIR ${CMAKE_INSTALL_DATADIR}/jupyter/kernels/kestrivo)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/jupyter/kernel.json jupyter/launch.py DESTINATION ${KESTRIVO_KERNEL_DIR})
+install(DIRECTORY jupyter/kestrivo_kernel DESTINATION ${KESTRIVO_KERNEL_DIR}
+        FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
+
 set(KESTRIVO_MAINTAINER "kestrivo maintainers <maintainers@kestrivo.example>"
     CACHE STRING "Maintainer field of the Debian package")
 
@@ -65,7 +76,7 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 prints the term as read, the term with its definitions expanded, its normal
 form (normal-order graph reduction, call by need) and how many nodes the
 reduction built. The package holds the interpreter, its manual page, example
-programs and syntax files for Vim and VS Code.")
+programs, syntax files for Vim and VS Code and a kernel for Jupyter.")
 # Depends is computed from the binary's shared libraries by dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 include(CPack)

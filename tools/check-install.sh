@@ -26,6 +26,9 @@ expected() {
     find examples -type f | sed 's|^|share/kestrivo/|'
     (cd editors/vim && find syntax ftdetect -type f) | sed 's|^|share/vim/vimfiles/|'
     (cd editors && find vscode -type f) | sed 's|^|share/kestrivo/editors/|'
+    echo share/jupyter/kernels/kestrivo/kernel.json
+    echo share/jupyter/kernels/kestrivo/launch.py
+    (cd jupyter && find kestrivo_kernel -name '*.py') | sed 's|^|share/jupyter/kernels/kestrivo/|'
   } | sort
 }
 expected >"$work/expected"
@@ -77,6 +80,12 @@ make -s install BUILD="$build" DESTDIR="$work/opt" PREFIX=/opt/kestrivo >/dev/nu
 (cd "$work/opt/opt/kestrivo" && find . -type f | sed 's|^\./||') >"$work/opt.list"
 compare "make install PREFIX=/opt/kestrivo" "$work/opt.list"
 names "$work/default" /usr/local
+# Jupyter finds the kernel where it was installed (when Jupyter is here).
+if command -v jupyter >/dev/null 2>&1; then
+  JUPYTER_PATH="$work/default/usr/local/share/jupyter" jupyter kernelspec list 2>/dev/null |
+    grep -q "^ *kestrivo *$work/default/usr/local/share/jupyter/kernels/kestrivo$" ||
+    { echo "FAIL: jupyter kernelspec list does not show the installed kernel"; failures=$((failures + 1)); }
+fi
 names "$work/opt" /opt/kestrivo
 
 rm -f "$package_build"/kestrivo_*.deb

@@ -15,6 +15,8 @@
 #   lint     lintian, which checks the package against Debian's rules
 #   web      Emscripten, node and npm: the playground
 #   browser  Debian's Chromium, which the playground's test drives
+#   slow     what the slow tests (make test-all) drive: Debian's Python with
+#            ipykernel, jupyter-kernel-test, nbclient and nbformat
 #
 # Nothing is printed when everything is there.  Otherwise one line goes to
 # standard output and the status is 1.  With --deps=install, run as root, the
@@ -75,6 +77,12 @@ missing() {
         ;;
       browser)
         [ -x /usr/bin/chromium ] || out="$out chromium"
+        ;;
+      slow)
+        for module in ipykernel:python3-ipykernel jupyter_kernel_test:python3-jupyter-kernel-test \
+                      nbclient:python3-nbclient nbformat:python3-nbformat jupyter_client:jupyter-client; do
+          "${KESTRIVO_NEEDS_PYTHON:-/usr/bin/python3}" -c "import ${module%%:*}" 2>/dev/null || out="$out ${module#*:}"
+        done
         ;;
       *)
         echo "tools/needs.sh: unknown need '$need'" >&2
