@@ -6,7 +6,7 @@
 # file list from the source tree the same way.
 include(GNUInstallDirs)
 
-install(TARGETS kestrivo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS kestrivo kestrivo-lsp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 file(GLOB KESTRIVO_MAN_PAGES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/docs/*.1)
 file(GLOB KESTRIVO_GUIDES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/docs/*.md)
@@ -42,8 +42,10 @@ install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kestrivo/exampl
 # Debian's Vim has /usr/share/vim/vimfiles there.
 install(DIRECTORY editors/vim/syntax editors/vim/ftdetect
         DESTINATION ${CMAKE_INSTALL_DATADIR}/vim/vimfiles)
-# The VS Code extension folder, ready to copy into ~/.vscode/extensions.
-install(DIRECTORY editors/vscode/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kestrivo/editors/vscode)
+# The VS Code extension folder, ready to copy into ~/.vscode/extensions (its
+# client library comes with `npm ci` there, never from the source tree).
+install(DIRECTORY editors/vscode/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kestrivo/editors/vscode
+        PATTERN node_modules EXCLUDE)
 
 # The Jupyter kernel's spec, where Jupyter looks for kernels under the prefix
 # (PREFIX/share/jupyter/kernels), with the kernel's module beside it: the

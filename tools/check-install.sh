@@ -18,6 +18,7 @@ failures=0
 expected() {
   {
     echo bin/kestrivo
+    echo bin/kestrivo-lsp
     for f in docs/*.1; do [ -f "$f" ] && echo "share/man/man1/${f#docs/}.gz"; done
     echo share/doc/kestrivo/README.md
     echo share/doc/kestrivo/changelog.gz
@@ -25,7 +26,7 @@ expected() {
     for f in docs/*.md; do [ -f "$f" ] && echo "share/doc/kestrivo/${f#docs/}"; done
     find examples -type f | sed 's|^|share/kestrivo/|'
     (cd editors/vim && find syntax ftdetect -type f) | sed 's|^|share/vim/vimfiles/|'
-    (cd editors && find vscode -type f) | sed 's|^|share/kestrivo/editors/|'
+    (cd editors && find vscode -path '*/node_modules' -prune -o -type f -print) | sed 's|^|share/kestrivo/editors/|'
     echo share/jupyter/kernels/kestrivo/kernel.json
     echo share/jupyter/kernels/kestrivo/launch.py
     (cd jupyter && find kestrivo_kernel -name '*.py') | sed 's|^|share/jupyter/kernels/kestrivo/|'
@@ -52,6 +53,20 @@ runs() {
   esac
 }
 
+# serves SERVER: the installed language server answers initialize, and ends
+# with status 0 after shutdown and exit.
+serves() {
+  message() { printf 'Content-Length: %d\r\n\r\n%s' "${#1}" "$1"; }
+  out=$({ message '{"jsonrpc":"2.0","id":1,"method":"initialize","params":{"capabilities":{}}}'
+          message '{"jsonrpc":"2.0","id":2,"method":"shutdown"}'
+          message '{"jsonrpc":"2.0","method":"exit"}'; } | "$1") ||
+    { echo "FAIL: $1 ended with status $?"; failures=$((failures + 1)); return; }
+  case "$out" in
+    *'"name":"kestrivo-lsp"'*) ;;
+    *) echo "FAIL: $1 did not answer initialize:"; echo "$out"; failures=$((failures + 1)) ;;
+  esac
+}
+
 # names ROOT PREFIX: every path under PREFIX that the installed manual page
 # and guide name is a file or folder of the installation in ROOT, and neither
 # names the default prefix when PREFIX is another.
@@ -75,6 +90,7 @@ make -s install BUILD="$build" DESTDIR="$work/default" >/dev/null
 [ "$(cd "$work/default" && ls)" = usr ] || { echo "FAIL: make install wrote outside DESTDIR/usr"; failures=$((failures + 1)); }
 compare "make install DESTDIR=..." "$work/default.list"
 runs "$work/default/usr/local/bin/kestrivo"
+serves "$work/default/usr/local/bin/kestrivo-lsp"
 
 make -s install BUILD="$build" DESTDIR="$work/opt" PREFIX=/opt/kestrivo >/dev/null
 (cd "$work/opt/opt/kestrivo" && find . -type f | sed 's|^\./||') >"$work/opt.list"
@@ -103,6 +119,7 @@ dpkg-deb -f "$deb" Depends | grep -q libc6 || { echo "FAIL: Depends lacks the C 
 dpkg-deb -f "$deb" Depends | grep -q libedit || { echo "FAIL: Depends lacks libedit: $(dpkg-deb -f "$deb" Depends)"; failures=$((failures + 1)); }
 dpkg-deb -x "$deb" "$work/deb"
 runs "$work/deb/usr/bin/kestrivo"
+serves "$work/deb/usr/bin/kestrivo-lsp"
 names "$work/deb" /usr
 # The changelog's newest entry is this version.
 top=$(gzip -dc "$work/deb/usr/share/doc/kestrivo/changelog.gz" | head -1)
