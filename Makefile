@@ -64,7 +64,7 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE slow
 
 # Every test, the slow suites included (every golden's pictures, the Jupyter
-# kernel): what .ci/run runs.
+# kernel, LaTeX compiled): what .ci/run runs.
 test-all: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 

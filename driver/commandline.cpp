@@ -53,6 +53,9 @@ static const char Usage[] =
     "                      the token array or the atom table full: the report ends\n"
     "                      only the statement, not the run\n"
     "      --warn          warnings about the program on standard error\n"
+    "      --latex=FILE    each expression as LaTeX in FILE: its term as read, as\n"
+    "                      expanded and its normal form, and with --dot its graph\n"
+    "                      (as TikZ, once dot2tex has turned the DOT files into TeX)\n"
     "      --events=FILE   every event of the run as a line of JSON in FILE (- for\n"
     "                      standard error): each statement, each transcript line\n"
     "                      with its part, warnings, stops, figures, the end\n"
@@ -72,7 +75,7 @@ static const char Usage[] =
 
 enum LongOnly {
     OptVersion = 256, OptEcho, OptNoEcho, OptStats, OptQuietGc, OptTrace, OptDot,
-    OptReadback, OptMaxSteps, OptKeepGoing, OptWarn, OptEvents
+    OptReadback, OptMaxSteps, OptKeepGoing, OptWarn, OptEvents, OptLatex
 };
 
 static const option LongOptions[] = {
@@ -91,6 +94,7 @@ static const option LongOptions[] = {
     {"keep-going", no_argument, nullptr, OptKeepGoing},
     {"warn", no_argument, nullptr, OptWarn},
     {"events", required_argument, nullptr, OptEvents},
+    {"latex", required_argument, nullptr, OptLatex},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -192,6 +196,13 @@ int readcommandline(int argc, const char* const* argv, CommandLine& line) {
         case OptKeepGoing: line.keepgoing = true; break;
         case OptWarn: line.warn = true; break;
         case OptEvents: line.events = optarg; break;
+        case OptLatex:
+            if (!latexwritable(optarg)) {
+                diagf("cannot write LaTeX to '%s': %s", optarg, std::strerror(errno ? errno : EACCES));
+                return usageerror();
+            }
+            line.latex = optarg;
+            break;
         case ':':
             diagf("option '%s' needs a value", argv[optind - 1]);
             return usageerror();

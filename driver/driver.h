@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "run/run.h"
 #include "store/store.h"
@@ -47,6 +48,7 @@ struct CommandLine {
     // commands to the session (session.cpp), and --warn and --keep-going are on.
     bool session = false;
     const char* events = nullptr;      // --events=FILE ("-": standard error)
+    const char* latex = nullptr;       // --latex=FILE
 };
 constexpr std::int64_t DefaultTraceLines = 10000;  // --trace without =N: enough for any screen
 extern CommandLine Options;  // this run's command line, read once by runkestrivo
@@ -149,3 +151,25 @@ void sessioncommand(const char* line);
 // A definition statement in slots 0..n made definition: its text as
 // written is kept for :show (in a session only).
 void keepwritten(Ref definition, int n);
+
+// ---- the LaTeX document of --latex (latexdoc.cpp) --------------------------
+// One LaTeX document for the run: each expression statement's term as read,
+// as expanded and its normal form, in the usual notation, and the graph of
+// its normal form as a TikZ picture when --dot writes its DOT and dot2tex has
+// turned that into TeX.
+// True when path can be written (the file, or its folder when it is new).
+bool latexwritable(const char* path);
+// Opens Options.latex and writes the document's beginning (watchstart); a
+// file that cannot be opened now is reported and the run goes on without.
+void latexstart();
+// What the document shows of one expression.
+struct Expression {
+    std::int64_t line;            // where it began
+    std::string parsed, expanded, normal;  // the printer's texts
+    std::uint64_t steps;          // its reduction steps
+    std::int32_t newnodes;        // the nodes its reduction built
+    const char* picture;          // its pictures' name (line<L>...), null without --dot
+};
+void latexexpression(const Expression& e);
+// The end of the document, and the file closed: every end of a run passes.
+void latexend();

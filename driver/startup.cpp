@@ -163,4 +163,5 @@ void runprogram(Run& run) {
     statsend();
     endtrace();
     statstotal();
+    latexend();
 }

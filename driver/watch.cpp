@@ -26,8 +26,9 @@ static int SameLine = 0;      // expressions begun on that line so far
 
 void watchstart() {
     WarnOn = Options.warn;
-    KeepPlaces = Options.warn || Options.dotdir != nullptr || EventsOn;
+    KeepPlaces = Options.warn || Options.dotdir != nullptr || EventsOn || Options.latex != nullptr;
     if (EventsOn) sourcestart();
+    if (Options.latex != nullptr) latexstart();
     LastPictured = Place{};
     SameLine = 0;
 }
@@ -71,34 +72,49 @@ static void picture(Ref t, const char* stage) {
     if (EventsOn) eventwrite("picture", {{"stage", stage}, {"name", PictureName}, {"file", path}});
 }
 
-// The "result" event: the normal form as the printer prints it, whatever
-// --readback makes of the transcript's line, so a reader of the events can
-// show either.
-static void eventresult(Ref t) {
+// A term as the transcript prints it (read back, when asked), as text
+// without the blank after its last item, the transcript untouched: for the
+// events and the LaTeX document.  A term too deep to print gives what was
+// printed of it; memory refused gives "".
+static std::string printed(Ref t, bool readback) {
     char* text = nullptr;
     std::size_t size = 0;
     std::FILE* to = open_memstream(&text, &size);
-    if (to == nullptr) return;  // no memory for it: the event is left out
-    try {
-        printtermto(to, t, false);
-    } catch (const StatementStop&) {  // too deep: the normal-form line said so already
-        printrestore();
+    if (to == nullptr) return "";
+    {
+        // Output is swapped for the print and put back however it ends.
+        struct Swap {
+            std::FILE* saved = Output;
+            ~Swap() { Output = saved; }
+        } swap;
+        Output = to;
+        try {
+            if (readback) printreadback(t);
+            else printterm(t, false);
+        } catch (const StatementStop&) {  // too deep: the transcript's line said so already
+            printrestore();
+        }
     }
     std::fclose(to);
-    std::string_view term(text, size);
-    while (!term.empty() && term.back() == ' ') term.remove_suffix(1);
-    eventwrite("result", {{"line", StatementPlace.line}, {"term", term}});
+    std::string term(text, size);
     std::free(text);
+    while (!term.empty() && term.back() == ' ') term.pop_back();
+    return term;
 }
+
+// The texts of the expression under way, for the LaTeX document.
+static std::string ParsedText, ExpandedText;
 
 void watchparsed(Ref t) {
     if (WarnOn) checknames();
+    if (Options.latex != nullptr) ParsedText = printed(t, false);
     if (Options.dotdir == nullptr) return;
     namepicture(StatementPlace);
     picture(t, "parsed");
 }
 
 void watchexpanded(Ref t) {
+    if (Options.latex != nullptr) ExpandedText = printed(t, false);
     if (Options.dotdir != nullptr) picture(t, "expanded");
 }
 
@@ -111,7 +127,11 @@ void printnormal(Ref t) {
 }
 
 void watchnormal(Ref t) {
-    if (EventsOn) eventresult(t);
+    if (EventsOn) eventwrite("result", {{"line", StatementPlace.line}, {"term", printed(t, false)}});
     if (WarnOn) warnstuck(t, StatementPlace.line);
     if (Options.dotdir != nullptr) picture(t, "normal");
+    if (Options.latex != nullptr)
+        latexexpression(Expression{StatementPlace.line, ParsedText, ExpandedText, printed(t, Options.readback),
+                                   statementsteps(), newnodescount(),
+                                   Options.dotdir != nullptr ? PictureName : nullptr});
 }

@@ -13,6 +13,8 @@
 #include "store/store.h"
 
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 constexpr int PrintItemLimit = 2000;
 
@@ -37,3 +39,11 @@ void printreadback(Ref term);
 // node where its 2000-item cut falls (dot.cpp).  Takes no node and leaves
 // every flag at rest.
 void writedot(Ref term, std::FILE* out, const char* title);
+
+// A term in the usual notation, as LaTeX math (latex.cpp), from the text the
+// printer (or the read-back) made of it: lambda x y B as \lambda x\,y.\,B,
+// applications side by side, the operators in typewriter type, the sharing
+// labels as the transcript gives them.  Past LatexItemLimit items the rest is
+// "\dots": a term of the printer's full 2000 items would fill pages.
+constexpr int LatexItemLimit = 400;
+std::string latexterm(std::string_view printed);

@@ -16,7 +16,8 @@
 #   web      Emscripten, node and npm: the playground
 #   browser  Debian's Chromium, which the playground's test drives
 #   slow     what the slow tests (make test-all) drive: Debian's Python with
-#            ipykernel, jupyter-kernel-test, nbclient and nbformat
+#            ipykernel, jupyter-kernel-test, nbclient and nbformat; dot2tex,
+#            and pdflatex with TikZ
 #
 # Nothing is printed when everything is there.  Otherwise one line goes to
 # standard output and the status is 1.  With --deps=install, run as root, the
@@ -83,6 +84,9 @@ missing() {
                       nbclient:python3-nbclient nbformat:python3-nbformat jupyter_client:jupyter-client; do
           "${KESTRIVO_NEEDS_PYTHON:-/usr/bin/python3}" -c "import ${module%%:*}" 2>/dev/null || out="$out ${module#*:}"
         done
+        has dot2tex || out="$out dot2tex"
+        has pdflatex || out="$out texlive-latex-base"
+        { has kpsewhich && kpsewhich tikz.sty >/dev/null 2>&1; } || out="$out texlive-pictures"
         ;;
       *)
         echo "tools/needs.sh: unknown need '$need'" >&2

@@ -1,0 +1,124 @@
+#!/usr/bin/env python3
+"""Checks --latex: the typeset terms of known reductions, and that the
+document compiles.
+
+  latexcheck.py [--compile] KESTRIVO DIR
+
+DIR holds reductions.lam, with the document it must give in
+reductions.tex (from its \\section* on, sharing labels renamed in order of
+appearance, as the golden runner renames them), and hostile.lam, whose names
+and atoms mean something to TeX and whose longest term passes the writer's
+cut.  Each runs with --latex and --dot; the transcript must be the one the
+run without them prints.  --compile also turns every normal-form picture
+into TikZ with dot2tex and compiles both documents with pdflatex, which must
+end without an error and take in every picture.
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+failures = []
+
+
+def fail(text):
+    failures.append(text)
+    print("FAIL: " + text)
+
+
+LABEL = re.compile(r"\\mathrm\{co\}_\{(\d+)\}")
+
+
+def renamed(text):
+    names = {}
+
+    def rename(m):
+        names.setdefault(m.group(1), str(len(names) + 1))
+        return "\\mathrm{co}_{%s}" % names[m.group(1)]
+
+    return "\n".join(LABEL.sub(rename, line) for line in text.split("\n"))
+
+
+def body(tex):
+    return tex[tex.index("\\section*"):]
+
+
+def run(kestrivo, folder, program, out):
+    """Runs program with --latex and --dot into out; the document's text."""
+    plain = subprocess.run([kestrivo, program], cwd=folder, stdout=subprocess.PIPE, timeout=300)
+    document = os.path.join(out, program[:-4] + ".tex")
+    pictures = os.path.join(out, program[:-4] + "-fig")
+    got = subprocess.run([kestrivo, "--latex=" + document, "--dot=" + pictures, program], cwd=folder,
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+    if got.returncode != plain.returncode or got.stdout != plain.stdout:
+        fail("%s: the transcript with --latex is not the one without" % program)
+    if got.stderr:
+        fail("%s: standard error %r" % (program, got.stderr))
+    with open(document, encoding="utf-8") as f:
+        return f.read(), pictures
+
+
+def compile_document(tex, pictures):
+    """dot2tex over the normal-form pictures, then pdflatex."""
+    for name in sorted(os.listdir(pictures)):
+        if name.endswith("-normal.dot"):
+            path = os.path.join(pictures, name)
+            with open(path[:-4] + ".tex", "w") as f:
+                proc = subprocess.run(["dot2tex", "--figonly", "-ftikz", path], stdout=f,
+                                      stderr=subprocess.PIPE, timeout=300)
+            if proc.returncode != 0:
+                fail("dot2tex %s: %s" % (name, proc.stderr.decode(errors="replace")))
+    folder, name = os.path.split(tex)
+    proc = subprocess.run(["pdflatex", "-interaction=nonstopmode", "-halt-on-error", name], cwd=folder,
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=600)
+    log = open(os.path.join(folder, name[:-4] + ".log"), encoding="latin-1").read()
+    if proc.returncode != 0 or not os.path.exists(tex[:-4] + ".pdf"):
+        fail("pdflatex %s: status %d\n%s" % (name, proc.returncode, proc.stdout.decode(errors="replace")[-2000:]))
+        return
+    if "mktexpk" in log or "mktexpk" in proc.stdout.decode(errors="replace"):
+        fail("%s needs fonts made on the fly: the document should use the Type 1 fonts" % name)
+    drawn = set(re.findall(r"\(\./[^()\s]*-fig/(line[^()\s]*-normal\.tex)", log.replace("\n", "")))
+    with open(tex, encoding="utf-8") as f:
+        asked = set(re.findall(r"\\kestrivopicture\{[^}]*/(line[^}]*-normal\.tex)\}", f.read()))
+    if not asked or drawn != asked:
+        fail("%s took in the pictures %s, not %s" % (name, sorted(drawn), sorted(asked)))
+
+
+def main():
+    argv = sys.argv[1:]
+    compiling = argv[0] == "--compile"
+    kestrivo, folder = (os.path.abspath(a) for a in argv[compiling:])
+    if compiling:
+        for tool in ("dot2tex", "pdflatex"):
+            if shutil.which(tool) is None:
+                fail("%s is not installed (Debian: dot2tex, texlive-latex-base, texlive-pictures)" % tool)
+                return 1
+    with tempfile.TemporaryDirectory() as out:
+        tex, pictures = run(kestrivo, folder, "reductions.lam", out)
+        with open(os.path.join(folder, "reductions.tex"), encoding="utf-8") as f:
+            want = f.read()
+        if renamed(body(tex)) != renamed(want):
+            got, wanted = renamed(body(tex)).split("\n"), renamed(want).split("\n")
+            for k in range(max(len(got), len(wanted))):
+                a = got[k] if k < len(got) else "<missing>"
+                b = wanted[k] if k < len(wanted) else "<missing>"
+                if a != b:
+                    fail("reductions.tex, line %d of the body:\n  want: %s\n  got:  %s" % (k + 1, b, a))
+                    break
+        if compiling:
+            compile_document(os.path.join(out, "reductions.tex"), pictures)
+        tex, pictures = run(kestrivo, folder, "hostile.lam", out)
+        if "\\dots" not in tex:
+            fail("hostile.lam: the long term is not cut")
+        if "not drawn)" not in tex:
+            fail("hostile.lam: the graph of the long list is not left out")
+        if compiling:
+            compile_document(os.path.join(out, "hostile.tex"), pictures)
+    print("latex: %d problems" % len(failures))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
