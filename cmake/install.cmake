@@ -78,7 +78,14 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 prints the term as read, the term with its definitions expanded, its normal
 form (normal-order graph reduction, call by need) and how many nodes the
 reduction built. The package holds the interpreter, its manual page, example
-programs, syntax files for Vim and VS Code and a kernel for Jupyter.")
+programs, syntax files for Vim and VS Code, a language server for editors and
+a kernel for Jupyter.")
 # Depends is computed from the binary's shared libraries by dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# What the parts beyond the interpreter run on, offered but not required: the
+# Jupyter kernel on Debian's Python with ipykernel, its pictures and those of
+# --dot on Graphviz, the graphs of a --latex document on dot2tex, the
+# document itself on pdflatex with TikZ.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS
+    "python3-ipykernel, graphviz, dot2tex, texlive-latex-base, texlive-pictures")
 include(CPack)

@@ -117,6 +117,8 @@ done
 dpkg-deb -f "$deb" Depends | grep -q libc6 || { echo "FAIL: Depends lacks the C library: $(dpkg-deb -f "$deb" Depends)"; failures=$((failures + 1)); }
 # The package uses the system's libedit rather than a copy of its own.
 dpkg-deb -f "$deb" Depends | grep -q libedit || { echo "FAIL: Depends lacks libedit: $(dpkg-deb -f "$deb" Depends)"; failures=$((failures + 1)); }
+# The Jupyter kernel it ships runs on ipykernel, which is offered, not required.
+dpkg-deb -f "$deb" Suggests | grep -q python3-ipykernel || { echo "FAIL: Suggests lacks the kernel's ipykernel: $(dpkg-deb -f "$deb" Suggests)"; failures=$((failures + 1)); }
 dpkg-deb -x "$deb" "$work/deb"
 runs "$work/deb/usr/bin/kestrivo"
 serves "$work/deb/usr/bin/kestrivo-lsp"
