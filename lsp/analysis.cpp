@@ -105,6 +105,22 @@ static Diagnostic longword(const Page& t, std::int64_t line, const std::string& 
     return onword(t, line, 0, 1, message);
 }
 
+// A word run on across line ends (the warning's place is where it begins):
+// the diagnostic reaches to its last character, on the line where it ends.
+// The next line carries the word on when it begins with a character of a
+// word that is not one of those that begin a word of their own.
+static void runon(const Page& t, Diagnostic& d) {
+    for (std::int64_t l = d.line + 1; std::size_t(l) < t.starts.size(); l++) {
+        std::string next = lineof(t, l);
+        if (next.empty() || next[0] == '*' || next[0] == '+' || next[0] == '-') return;
+        Word w = wordat(next, 0);
+        if (w.text.empty() || w.first != 0) return;
+        d.endline = l;
+        d.end = w.end;
+        if (w.end < characters(next)) return;  // the word ends on this line
+    }
+}
+
 // What a stop says, as a diagnostic's message.
 static std::string stopmessage(const std::string& reason) {
     if (reason == "exhausted") return "the node pool ran out while this statement was reduced";
@@ -130,8 +146,10 @@ Analysis analyse(const Page& t) {
             a.statements.push_back(statementof(e));
             statementline = a.statements.back().line;
         } else if (kind == "warning") {
-            a.diagnostics.push_back(onword(t, e.value("line", std::int64_t(0)), e.value("column", std::int64_t(0)),
-                                           2, e.value("text", "")));
+            std::string text = e.value("text", "");
+            Diagnostic d = onword(t, e.value("line", std::int64_t(0)), e.value("column", std::int64_t(0)), 2, text);
+            if (text.find("runs on across a line end") != std::string::npos) runon(t, d);
+            a.diagnostics.push_back(std::move(d));
         } else if (kind == "out" && e.value("part", "") == "report") {
             std::string text = e.value("text", "");
             while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();

@@ -66,6 +66,9 @@ Word wordat(const std::string& line, std::int64_t chars);
 Word tokenat(const std::string& line, std::int64_t chars);
 // The protocol's range of characters [first, end) of a 0-based line.
 json range(const Page& t, std::int64_t line, std::int64_t first, std::int64_t end);
+// The protocol's range from character first of line to character end of
+// endline (0-based lines).
+json range(const Page& t, std::int64_t line, std::int64_t first, std::int64_t endline, std::int64_t end);
 
 // ---- what the interpreter makes of a document (analysis.cpp) --------------
 struct Statement {
@@ -78,6 +81,7 @@ struct Diagnostic {
     std::int64_t line, first, end;  // 0-based line, characters [first, end)
     int severity;                   // 1 error, 2 warning, 3 information
     std::string message;
+    std::int64_t endline = -1;      // the 0-based line end counts in, when not line
 };
 struct Analysis {
     std::vector<Statement> statements;

@@ -81,7 +81,7 @@ static void publish(const std::string& uri) {
     if (found != Documents.end()) {
         const Document& d = found->second;
         for (const Diagnostic& g : d.analysis.diagnostics)
-            list.push_back({{"range", range(d.text, g.line, g.first, g.end)},
+            list.push_back({{"range", range(d.text, g.line, g.first, g.endline < 0 ? g.line : g.endline, g.end)},
                             {"severity", g.severity},
                             {"source", "kestrivo"},
                             {"message", g.message}});

@@ -106,7 +106,10 @@ Word tokenat(const std::string& line, std::int64_t chars) {
 }
 
 json range(const Page& t, std::int64_t line, std::int64_t first, std::int64_t end) {
-    std::string l = lineof(t, line);
-    return {{"start", {{"line", line}, {"character", tocolumn(l, first)}}},
-            {"end", {{"line", line}, {"character", tocolumn(l, end)}}}};
+    return range(t, line, first, line, end);
+}
+
+json range(const Page& t, std::int64_t line, std::int64_t first, std::int64_t endline, std::int64_t end) {
+    return {{"start", {{"line", line}, {"character", tocolumn(lineof(t, line), first)}}},
+            {"end", {{"line", endline}, {"character", tocolumn(lineof(t, endline), end)}}}};
 }

@@ -78,6 +78,9 @@ sq 5;
 omega = (lambda x (x x)) (lambda x (x x));
 f = lambda y (g y);
 % \U0001d706\U0001d706 % squre 2;
+sq
+uare 6;
+omega;
 """
 
 
@@ -119,6 +122,14 @@ def main():
     wide = find(diags, 10, "squre")
     check(len(wide) == 1 and wide[0]["range"]["start"]["character"] == 9,
           "columns in UTF-16 code units after characters beyond the first plane: %r" % wide)
+    # A word run on across a line end is marked from its first character to
+    # its last, on the next line.
+    joined = find(diags, 11, "'square' runs on across a line end")
+    check(len(joined) == 1 and joined[0]["range"]["end"] == {"line": 12, "character": 4},
+          "the word joined across a line end: %r" % joined)
+    exhausted = find(diags, 13, "node pool ran out")
+    check(len(exhausted) == 1 and exhausted[0]["range"]["end"]["character"] == 6,
+          "the stop of a reduction that runs out of nodes: %r" % diags)
     check(not find(diags, 2, "") and not find(diags, 7, ""), "diagnostics on sound lines: %r" % diags)
 
     hover = client.request("textDocument/hover", position(2, 1))["result"]
