@@ -59,6 +59,10 @@ static const char Usage[] =
     "      --events=FILE   every event of the run as a line of JSON in FILE (- for\n"
     "                      standard error): each statement, each transcript line\n"
     "                      with its part, warnings, stops, figures, the end\n"
+    "      --strategies[=N]  after each expression a line on standard error: its\n"
+    "                      beta and operator steps by call by need, beside those\n"
+    "                      of call by name, call by value and normal order, each\n"
+    "                      reduced again within N steps (default 1000000)\n"
     "\n"
     "Ctrl-C stops the statement being reduced as --max-steps does, or drops the\n"
     "statement being typed; the run goes on.\n"
@@ -75,7 +79,7 @@ static const char Usage[] =
 
 enum LongOnly {
     OptVersion = 256, OptEcho, OptNoEcho, OptStats, OptQuietGc, OptTrace, OptDot,
-    OptReadback, OptMaxSteps, OptKeepGoing, OptWarn, OptEvents, OptLatex
+    OptReadback, OptMaxSteps, OptKeepGoing, OptWarn, OptEvents, OptLatex, OptStrategies
 };
 
 static const option LongOptions[] = {
@@ -95,6 +99,7 @@ static const option LongOptions[] = {
     {"warn", no_argument, nullptr, OptWarn},
     {"events", required_argument, nullptr, OptEvents},
     {"latex", required_argument, nullptr, OptLatex},
+    {"strategies", optional_argument, nullptr, OptStrategies},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -203,6 +208,16 @@ int readcommandline(int argc, const char* const* argv, CommandLine& line) {
             }
             line.latex = optarg;
             break;
+        case OptStrategies:
+            if (optarg == nullptr) {
+                line.strategies = DefaultStrategySteps;
+            } else if (readoption(optarg, 1, UINT64_MAX, &value)) {
+                line.strategies = value;
+            } else {
+                diagf("invalid value for --strategies: '%s' (a whole number, 1 or more)", optarg);
+                return usageerror();
+            }
+            break;
         case ':':
             diagf("option '%s' needs a value", argv[optind - 1]);
             return usageerror();
@@ -256,5 +271,6 @@ void eventstart() {
                          {"warn", Options.warn},
                          {"readback", Options.readback},
                          {"dot", Options.dotdir},
-                         {"echo", Options.echo < 0 ? "auto" : Options.echo == 1 ? "on" : "off"}});
+                         {"echo", Options.echo < 0 ? "auto" : Options.echo == 1 ? "on" : "off"},
+                         {"strategies", Options.strategies}});
 }

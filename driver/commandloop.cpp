@@ -68,7 +68,9 @@ Ref evalexpr(int n) {
     printline(t, Part::Expanded);
     watchexpanded(t);
     CurrentRoot = t;
+    strategiescopy(t);
     Ref r = reduceroot();
+    strategiesreduced(r);
     watchnormal(r);
     return r;
 }
@@ -308,6 +310,7 @@ static void statement() {
         }
         statsend();
         endtrace();
+        strategiesend();
         // Read from a pipe or a terminal, each statement's output is seen
         // as soon as it is made.
         if (InputWaits) outflush();

@@ -44,6 +44,7 @@ struct CommandLine {
     std::uint64_t maxsteps = 0;        // --max-steps=N; 0 no limit
     bool keepgoing = false;            // --keep-going
     bool warn = false;                 // --warn
+    std::uint64_t strategies = 0;      // --strategies[=N]: the other strategies' step budget; 0 off
     // Set by runkestrivo: the run reads a terminal, where typed ":" lines are
     // commands to the session (session.cpp), and --warn and --keep-going are on.
     bool session = false;
@@ -51,6 +52,9 @@ struct CommandLine {
     const char* latex = nullptr;       // --latex=FILE
 };
 constexpr std::int64_t DefaultTraceLines = 10000;  // --trace without =N: enough for any screen
+// --strategies without =N: a million steps each, a second or so of the
+// reference reducer's time for a strategy that does not end.
+constexpr std::uint64_t DefaultStrategySteps = 1000000;
 extern CommandLine Options;  // this run's command line, read once by runkestrivo
 
 // Reads argv into line.  Returns -1 when the program is to run, else the
@@ -132,6 +136,16 @@ void watchexpanded(Ref t);
 void watchnormal(Ref t);
 // The normal-form line: read back with --readback, else as printed.
 void printnormal(Ref t);
+
+// ---- the other strategies (strategies.cpp) ------------------------------
+// --strategies at the moments of an expression statement: its expanded term
+// is copied before the reduction, the reduction's counts and normal form are
+// noted after it, and once the statement's other lines are out the copy is
+// reduced under the other strategies and the line printed.  A statement that
+// stopped before its normal form gets no line.
+void strategiescopy(Ref expanded);
+void strategiesreduced(Ref normalform);
+void strategiesend();
 
 // ---- definitions (define.cpp) -------------------------------------------
 Ref defname(int n);   // NoNode when the name may not be defined

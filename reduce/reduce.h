@@ -74,3 +74,38 @@ void steerstatement();
 std::uint64_t statementsteps();
 // At the end of a statement: the line counting the trace lines not shown.
 void endtrace();
+
+// ---- the reference reducer (reference.cpp) -------------------------------
+// A second reducer, used only for counting (--strategies): it reduces its own
+// copy of a term, outside the pool, by rewriting a tree that shares no
+// reduction between two uses, under one of the classic strategies, with the
+// engine's operator rules and truth values.  A beta step is a lambda applied,
+// an operator step an operator's rule applied; nothing else counts.
+enum class Strategy {
+    Name,    // call by name: arguments unreduced, no reduction under a lambda
+    Value,   // call by value: arguments and pairs' parts reduced first, no reduction under a lambda
+    Normal,  // normal order: call by name, then under every lambda, to the full normal form
+};
+// How a reduction by the reference reducer ended.
+enum class Finish {
+    Done,      // the normal form was reached
+    Diverges,  // not within the budget: its steps, its tree's size, the depth guard's bound
+    Stopped,   // Ctrl-C
+};
+struct StrategyRun {
+    Finish end = Finish::Done;
+    std::uint64_t beta = 0, ops = 0;  // steps made, up to the end however it came
+    int agrees = -1;  // the normal form beside the engine's, when that is first-order
+                      // data: 1 the same, 0 another; -1 not compared
+};
+// Copies the term at root, and every node it reaches, out of the pool as it
+// stands: taken before the engine reduces the term in place.  Reads the pool
+// and changes nothing in it.
+void referencecopy(Ref root);
+// Reduces the copy under strategy s within budget steps (beta and operator
+// steps together).  normalform, the engine's normal form of the same term
+// (NoNode for none), is compared with the reference's when it is
+// first-order data: numbers, string atoms, free names and pairs of them.
+StrategyRun referencerun(Strategy s, std::uint64_t budget, Ref normalform);
+// Forgets the copy and gives its memory back.
+void referencedrop();

@@ -10,13 +10,17 @@ The guide is Markdown.  Two kinds of example are checked:
    program; the next fenced block, with nothing but blank lines between, must
    be opened by ```transcript and hold what the interpreter prints on standard
    output for that program.  The program is written to a file and run as
-   `kestrivo FILE [ARG]...`, where the ARGs are the words after "lam" on the
-   opening line (the pool's last block and the token capacity), e.g.
+   `kestrivo [OPTION]... FILE [ARG]...`, where the OPTIONs and ARGs are the
+   words after "lam" on the opening line (options begin with "--"; the ARGs
+   are the pool's last block and the token capacity), e.g.
    ```lam 0
    The three start-up lines (banner, node size, FreeNodes) are checked to be
    there and then left out, unless the transcript's opening line says
    ```transcript startup
    The exit status must be 0, or N when the opening line has status=N.
+   A third block may follow the transcript, opened by ```diagnostics: what
+   the program writes on standard error, which must then match it (the
+   figures that vary from run to run, time_ms=..., are left out of both).
    A lam block without its transcript, or a transcript without its program,
    is an error, so no example goes unchecked.
 
@@ -47,13 +51,14 @@ STARTUP = [re.compile(rb"^THIS IS KESTRIVO \*+ $"),
 
 
 class Example:
-    def __init__(self, line, program, args, expected, startup, status):
+    def __init__(self, line, program, args, expected, startup, status, errors=None):
         self.line = line          # line of the guide where the program starts
         self.program = program
         self.args = args
         self.expected = expected
         self.startup = startup
         self.status = status
+        self.errors = errors      # expected standard error, or None: not checked
 
 
 class Table:
@@ -105,8 +110,14 @@ def examples(text):
                 status = int(w[len("status="):])
             elif w != "startup":
                 raise ValueError(f"line {nxt[0]}: unknown transcript option {w}")
+        errors = None
+        after = found[k + 2] if k + 2 < len(found) else None
+        if after is not None and after[1] == "diagnostics" and \
+                not any(s.strip() for s in lines[nxt[4]:after[0] - 1]):
+            errors = "\n".join(after[3]) + "\n"
+            k += 1
         result.append(Example(line, "\n".join(body) + "\n", info,
-                              "\n".join(nxt[3]) + "\n", "startup" in tinfo, status))
+                              "\n".join(nxt[3]) + "\n", "startup" in tinfo, status, errors))
         k += 2
     return result
 
@@ -153,9 +164,11 @@ def run(binary, program, args):
         path = os.path.join(d, "example.lam")
         with open(path, "w") as f:
             f.write(program)
-        proc = subprocess.run([binary, path] + args, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, timeout=120)
-    return proc.stdout, proc.returncode
+        options = [a for a in args if a.startswith("--")]
+        counts = [a for a in args if not a.startswith("--")]
+        proc = subprocess.run([binary] + options + [path] + counts, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    return proc.stdout, proc.returncode, proc.stderr.replace(path.encode(), b"example.lam")
 
 
 def unblanked(data):
@@ -170,8 +183,11 @@ def strip_startup(out):
     return b"\n".join(lines[3:])
 
 
+TIME = re.compile(rb"time_ms=[0-9.]+")
+
+
 def check_example(binary, ex, stress):
-    out, rc = run(binary, ex.program, ex.args)
+    out, rc, err = run(binary, ex.program, ex.args)
     where = f"guide line {ex.line}"
     ok = True
     if rc != ex.status:
@@ -187,12 +203,15 @@ def check_example(binary, ex, stress):
     want = unblanked(normalise(ex.expected.encode(), stress))
     if differ(where, "transcript", got, want):
         ok = False
+    if ex.errors is not None and differ(where, "standard error", TIME.sub(b"time_ms=", err),
+                                         TIME.sub(b"time_ms=", ex.errors.encode())):
+        ok = False
     return ok
 
 
 def check_table(binary, table, stress):
     program = "".join(e + ";\n" for _, e, _ in table.rows)
-    out, _ = run(binary, program, [])
+    out, _, _ = run(binary, program, [])
     rest = strip_startup(out)
     if rest is None:
         print(f"guide line {table.line}: output does not begin with the start-up lines")
@@ -236,8 +255,8 @@ def check(binary, text, stress):
 
 
 def selfcheck(binary, text):
-    """The checker must reject a wrong transcript, a wrong normal form in a
-    table, a wrong exit status, a program without transcript and a guide
+    """The checker must reject a wrong transcript, a wrong line of standard
+    error, a wrong normal form in a table, a wrong exit status, a program without transcript and a guide
     without examples."""
     if not check(binary, text, True):
         return 1
@@ -250,8 +269,12 @@ def selfcheck(binary, text):
     row = tables(text)[0].rows[0]
     head, _, tail = lines[row[0] - 1].rpartition(f"`{row[2]}`")
     bad_row = lines[:row[0] - 1] + [f"{head}`{row[2]}0`{tail}"] + lines[row[0]:]
+    first_errors = next(b for b in found if b[1] == "diagnostics")
+    eline = first_errors[4] - 2  # index of its last body line
+    wrong_errors = lines[:eline] + [lines[eline] + "x"] + lines[eline + 1:]
     orphan = "```lam\n1;\n```\n\ntext\n"
     cases = [("a wrong transcript line", "\n".join(wrong)),
+             ("a wrong line of standard error", "\n".join(wrong_errors)),
              ("a wrong exit status", "\n".join(status)),
              ("a wrong normal form in a table", "\n".join(bad_row)),
              ("a program without its transcript", orphan),

@@ -35,8 +35,9 @@ import tempfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "golden"))
 import run as golden  # noqa: E402  the golden runner's reading of NAME.out, NAME.rc
 
+SCHEMA = 2  # the version the stream's start event carries
 EVENTS = {"start", "out", "statement", "result", "stats", "total", "warning", "diagnostic",
-          "stop", "step", "picture", "wait", "end"}
+          "stop", "step", "picture", "wait", "end", "strategies"}
 PARTS = {"startup", "echo", "parsed", "expanded", "normal", "newnodes", "collection",
          "output", "insatu", "report"}
 KINDS = {"expression", "definition", "macro", "command"}
@@ -157,8 +158,8 @@ def analyse(lam, withevents, raw, stress):
         events.append(event)
     if not raw.endswith(b"\n"):
         problems.append("the stream does not end with a line end")
-    if not events or events[0]["event"] != "start" or events[0].get("schema") != 1:
-        problems.append("the stream does not begin with a start event of schema 1")
+    if not events or events[0]["event"] != "start" or events[0].get("schema") != SCHEMA:
+        problems.append("the stream does not begin with a start event of schema %d" % SCHEMA)
     if not events or events[-1]["event"] != "end" or events[-1].get("status") != withevents.returncode:
         problems.append("the stream does not end with the run's status %d" % withevents.returncode)
     if sum(e["event"] in ("start", "end") for e in events) != 2:
