@@ -59,6 +59,9 @@ static const char Usage[] =
     "      --events=FILE   every event of the run as a line of JSON in FILE (- for\n"
     "                      standard error): each statement, each transcript line\n"
     "                      with its part, warnings, stops, figures, the end\n"
+    "      --profile       after each expression, and at the end, a table on\n"
+    "                      standard error: the steps, beta and operator steps and\n"
+    "                      nodes built charged to each definition\n"
     "      --strategies[=N]  after each expression a line on standard error: its\n"
     "                      beta and operator steps by call by need, beside those\n"
     "                      of call by name, call by value and normal order, each\n"
@@ -79,7 +82,7 @@ static const char Usage[] =
 
 enum LongOnly {
     OptVersion = 256, OptEcho, OptNoEcho, OptStats, OptQuietGc, OptTrace, OptDot,
-    OptReadback, OptMaxSteps, OptKeepGoing, OptWarn, OptEvents, OptLatex, OptStrategies
+    OptReadback, OptMaxSteps, OptKeepGoing, OptWarn, OptEvents, OptLatex, OptStrategies, OptProfile
 };
 
 static const option LongOptions[] = {
@@ -100,6 +103,7 @@ static const option LongOptions[] = {
     {"events", required_argument, nullptr, OptEvents},
     {"latex", required_argument, nullptr, OptLatex},
     {"strategies", optional_argument, nullptr, OptStrategies},
+    {"profile", no_argument, nullptr, OptProfile},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -208,6 +212,7 @@ int readcommandline(int argc, const char* const* argv, CommandLine& line) {
             }
             line.latex = optarg;
             break;
+        case OptProfile: line.profile = true; break;
         case OptStrategies:
             if (optarg == nullptr) {
                 line.strategies = DefaultStrategySteps;
@@ -272,5 +277,6 @@ void eventstart() {
                          {"readback", Options.readback},
                          {"dot", Options.dotdir},
                          {"echo", Options.echo < 0 ? "auto" : Options.echo == 1 ? "on" : "off"},
-                         {"strategies", Options.strategies}});
+                         {"strategies", Options.strategies},
+                         {"profile", Options.profile}});
 }

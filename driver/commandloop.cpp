@@ -79,6 +79,7 @@ Ref quietexpr(int n) {
     statsexpression();
     DepthPhase = "fterm";
     Ref t = fterm(0, n);
+    profileclaim(t, NoNode);
     if (WarnOn) checknames();
     DepthPhase = "expand";
     CurrentRoot = expand(t);  // no allocation from the parse until CurrentRoot holds it

@@ -3,6 +3,7 @@
 #include "driver/driver.h"
 
 #include "reader/reader.h"
+#include "reduce/reduce.h"
 
 // A definition turns the name's own atom into a DefinitionNode, so every
 // mention of the name, earlier ones included, now stands for the body.
@@ -19,6 +20,7 @@ Ref defname(int n) {
     Ref d = fatom(name);  // in the atom table, so it survives the parse below
     keeptruthapart(d);
     Ref body = fterm(2, n);
+    profileclaim(body, d);
     if (WarnOn) keepnotes(d);
     Node& def = node(d);
     def.kind = DEFINITION;

@@ -45,6 +45,7 @@ struct CommandLine {
     bool keepgoing = false;            // --keep-going
     bool warn = false;                 // --warn
     std::uint64_t strategies = 0;      // --strategies[=N]: the other strategies' step budget; 0 off
+    bool profile = false;              // --profile
     // Set by runkestrivo: the run reads a terminal, where typed ":" lines are
     // commands to the session (session.cpp), and --warn and --keep-going are on.
     bool session = false;

@@ -103,6 +103,7 @@ static void listinputs(const Run& run) {
     QuietCollections = Options.quietgc;
     MaxSteps = Options.maxsteps;
     TraceLines = Options.trace;
+    ProfileOn = Options.profile;
     outpart(Part::Startup);
     outs("THIS IS KESTRIVO ************************* \n");
     listinputs(run);
@@ -111,6 +112,7 @@ static void listinputs(const Run& run) {
         endrun(1);
     }
     poolstart();
+    profilestart();
     watchstart();
     outpart(Part::Startup);
     outf("SIZE OF node = %d *** PLEASE WAIT A MOMENT.\n", int(sizeof(Node)));

@@ -7,6 +7,7 @@
 //   kestrivo: stats line=L newnodes=N steps=S beta=B ops=O gcs=G freed=F highwater=H time_ms=T
 //   kestrivo: total statements=K newnodes=N steps=S beta=B ops=O gcs=G freed=F highwater=H time_ms=T
 // The total sums the stats lines before it (highwater: their largest).
+// --profile's tables (profile.cpp) come at the same moments, after the lines.
 #include "driver/driver.h"
 
 #include "reader/reader.h"
@@ -48,6 +49,7 @@ void statsbegin() {
     Before.freed = FreedNodes;
     FewestFree = freecount();
     StartTime = Clock::now();
+    profilebegin();
 }
 
 void statsexpression() { Expression = true; }
@@ -67,7 +69,7 @@ static void eventfigures(const char* type, const char* first, std::int64_t value
 }
 
 void statsend() {
-    if (!(Options.stats || EventsOn) || !Expression) return;
+    if (!(Options.stats || EventsOn || Options.profile) || !Expression) return;
     Expression = false;
     Figures f;
     f.newnodes = Reducing ? newnodescount() : 0;
@@ -86,6 +88,7 @@ void statsend() {
               static_cast<unsigned long long>(f.steps), static_cast<unsigned long long>(f.beta),
               static_cast<unsigned long long>(f.ops), static_cast<unsigned long long>(f.gcs),
               static_cast<unsigned long long>(f.freed), f.highwater, f.ms);
+    profilestatement(line);
     Statements++;
     Total.newnodes += f.newnodes;
     Total.steps += f.steps;
@@ -98,7 +101,7 @@ void statsend() {
 }
 
 void statstotal() {
-    if (!(Options.stats || EventsOn) || !Started) return;
+    if (!(Options.stats || EventsOn || Options.profile) || !Started) return;
     Started = false;
     const Figures& f = Total;
     if (EventsOn) eventfigures("total", "statements", std::int64_t(Statements), f);
@@ -108,4 +111,5 @@ void statstotal() {
               static_cast<unsigned long long>(f.steps), static_cast<unsigned long long>(f.beta),
               static_cast<unsigned long long>(f.ops), static_cast<unsigned long long>(f.gcs),
               static_cast<unsigned long long>(f.freed), f.highwater, f.ms);
+    profilerun();
 }

@@ -41,13 +41,22 @@ enum Rule : int {
     RuleSubName,                 // sub(name, E)  =>  sub(its term, E), or ident(name)
 };
 
-// What the reducer does when StepsLeft runs out: the trace line, an interrupt, the step
-// limit (these two stop the statement, after the rewrite, never inside one).
-void steered(int rule, Ref n);
-// Counts one step made by rule on node n, its rewrite complete.
-inline void stepdone(int rule, Ref n) {
-    if (--StepsLeft == 0) steered(rule, n);
+// What the reducer does when StepsLeft runs out: the profile's charge, the
+// trace line, an interrupt, the step limit (these two stop the statement,
+// after the rewrite, never inside one).
+void steered(int rule, Ref n, Ref source);
+// Counts one step made by rule on node n, its rewrite complete.  source is
+// what the profile needs to know of a rewrite that n no longer shows: the
+// lambda a beta rule applied, the term a substitution step copied.  It is
+// read only when the countdown runs out.
+inline void stepdone(int rule, Ref n, Ref source = NoNode) {
+    if (--StepsLeft == 0) steered(rule, n, source);
 }
+
+// The profile's part of a step (profile.cpp), run from steered while the
+// profile is on: the step charged to its centre, and the centre handed on
+// to what the rewrite built.
+void profilestep(int rule, Ref n, Ref source);
 
 void applylambda(Ref n);   // app(lambda x B, A)          => sub(B, [x:=A])
 void applyclosure(Ref n);  // app(sub(lambda x B, E), A)  => sub(B, [x:=A] E)

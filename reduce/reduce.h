@@ -75,6 +75,28 @@ std::uint64_t statementsteps();
 // At the end of a statement: the line counting the trace lines not shown.
 void endtrace();
 
+// ---- the profile (profile.cpp) -------------------------------------------
+// --profile: every step, beta step, operator step and node built charged to
+// a cost centre, the definition whose text the rewritten node was made from
+// (or the statement, for its own text); a table of them on standard error
+// after each expression statement and at the end of the run.  Its totals
+// are the figures of --stats.  Off, it costs nothing: while it is on, the
+// step countdown sends every step through steered.
+extern bool ProfileOn;  // --profile; set by the driver at start-up
+// Start-up, after the pool is taken: no centre named, no cost counted, and
+// with the profile on, the side array of the nodes' centres.
+void profilestart();
+// The inner nodes of a term just parsed belong to the definition whose atom
+// is definition (its outermost lambda is its entry), or to the statement
+// (NoNode).
+void profileclaim(Ref term, Ref definition);
+// A statement begins: its costs start from nothing.
+void profilebegin();
+// The statement's table, line its line; its costs join the run's.
+void profilestatement(std::int64_t line);
+// The run's table.
+void profilerun();
+
 // ---- the reference reducer (reference.cpp) -------------------------------
 // A second reducer, used only for counting (--strategies): it reduces its own
 // copy of a term, outside the pool, by rewriting a tree that shares no

@@ -36,7 +36,7 @@ std::uint64_t stepcount() { return CountdownStart + std::uint64_t(Countdown - St
 static void armsteps() {
     std::uint64_t now = stepcount();
     std::uint64_t next = InterruptPoll;
-    if (TraceLines >= 0) next = 1;
+    if (TraceLines >= 0 || ProfileOn) next = 1;
     // One step past the limit is the first the statement may not take;
     // steered has stopped the statement before now could pass it.
     if (MaxSteps != 0) next = std::min(next, StatementStart + MaxSteps + 1 - now);
@@ -107,7 +107,8 @@ static void traceline(int rule, Ref n) {
     diagf("trace %s co%u %s", rulename(rule).c_str(), n, term.c_str());
 }
 
-void steered(int rule, Ref n) {
+void steered(int rule, Ref n, Ref source) {
+    if (ProfileOn) profilestep(rule, n, source);
     if (TraceLines >= 0) {
         if (TraceShown < TraceLines) {
             traceline(rule, n);

@@ -59,7 +59,7 @@ __attribute__((always_inline)) static inline void bind(Ref n, Ref fn, Ref env, i
     x.left = node(fn).right;
     newnodes += 2;
     BetaSteps++;
-    stepdone(rule, n);
+    stepdone(rule, n, fn);
     substitute(n);
 }
 
@@ -261,7 +261,7 @@ bool substitute(Ref s) {
                 cutshort(s, SUB, t, e);
                 throw;
             }
-            stepdone(RuleSubInto + k, s);
+            stepdone(RuleSubInto + k, s, t);
             s = next;
             t = a;  // the new "sub" holds A and E
             continue;

@@ -17,7 +17,9 @@ with --events=FILE put in front of its options.  Then:
     known type, every part of a known name, line numbers that exist;
   - each statement's text is what the program file holds at the statement's
     line and column, and ends with its ";";
-  - the figures of the "stats" events add up to the "total" event.
+  - the figures of the "stats" events add up to the "total" event, and the
+    total row of each "profile" table has the figures of the "stats" or
+    "total" event before it, its other rows adding up to the total.
 The events are read by a program as a consumer would, so the test shows the
 stream can stand in for the transcript.  --stress: the stress build, whose
 collection reports are dropped before comparing with the golden's output, as
@@ -35,9 +37,10 @@ import tempfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "golden"))
 import run as golden  # noqa: E402  the golden runner's reading of NAME.out, NAME.rc
 
-SCHEMA = 2  # the version the stream's start event carries
+SCHEMA = 3  # the version the stream's start event carries
+PROFILED = ["entries", "steps", "beta", "ops", "newnodes"]  # a profile row's figures
 EVENTS = {"start", "out", "statement", "result", "stats", "total", "warning", "diagnostic",
-          "stop", "step", "picture", "wait", "end", "strategies"}
+          "stop", "step", "picture", "wait", "end", "strategies", "profile"}
 PARTS = {"startup", "echo", "parsed", "expanded", "normal", "newnodes", "collection",
          "output", "insatu", "report"}
 KINDS = {"expression", "definition", "macro", "command"}
@@ -179,6 +182,8 @@ def analyse(lam, withevents, raw, stress):
     folder = os.path.dirname(os.path.abspath(lam))
     stats = {k: 0 for k in FIGURES}
     counted = 0
+    figures = None  # the latest stats or total event
+    rows = {k: 0 for k in PROFILED}  # the profile rows since the last total row
     for e in events:
         kind = e["event"]
         if kind == "out" and (e["part"] not in PARTS or not e["text"]):
@@ -205,6 +210,19 @@ def analyse(lam, withevents, raw, stress):
                                     % (e["line"], e["column"], body, want))
         if kind == "stop" and e["reason"] not in REASONS:
             problems.append("stop event %r" % e)
+        if kind in ("stats", "total"):
+            figures = e
+        if kind == "profile":
+            if e["centre"] is not None:
+                for k in PROFILED:
+                    rows[k] += e[k]
+            else:
+                want = {k: figures[k] for k in PROFILED if k != "entries"} if figures else None
+                if want != {k: e[k] for k in PROFILED if k != "entries"}:
+                    problems.append("the profile total %r is not the figures %r" % (e, figures))
+                if any(rows[k] != e[k] for k in PROFILED):
+                    problems.append("the profile rows %r do not add up to the total %r" % (rows, e))
+                rows = {k: 0 for k in PROFILED}
         if kind == "stats":
             counted += 1
             for k in FIGURES:
