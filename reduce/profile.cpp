@@ -55,7 +55,8 @@ constexpr int CentreNameSlot = 16;
 char CentreName[CentreCount][CentreNameSlot];
 int CentreTop = 1;  // centres named so far
 
-std::vector<std::uint8_t> Origin;  // by pool position: centre and entry bit
+std::vector<std::uint8_t> Origins;  // by pool position: centre and entry bit
+std::uint8_t* Origin = nullptr;     // its first byte
 
 struct Costs {
     std::uint64_t entries = 0, steps = 0, beta = 0, ops = 0, newnodes = 0;
@@ -89,10 +90,12 @@ void profilestart() {
     LastNewnodes = 0;
     Statements = 0;
     if (!ProfileOn) {
-        std::vector<std::uint8_t>().swap(Origin);
+        std::vector<std::uint8_t>().swap(Origins);
+        Origin = nullptr;
         return;
     }
-    Origin.assign(PoolSize, NoCentre);
+    Origins.assign(PoolSize, NoCentre);
+    Origin = Origins.data();
 }
 
 void profileclaim(Ref term, Ref definition) {

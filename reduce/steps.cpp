@@ -28,6 +28,7 @@ static std::int64_t Countdown = 0;        // the steps it was set to
 static std::uint64_t StatementStart = 0;  // steps made when the statement began
 static std::int64_t TraceShown = 0;       // trace lines shown in this statement
 static std::uint64_t TraceHidden = 0;     // rewrites past the statement's trace lines
+static std::uint64_t LastWatch = 0;       // steps made when the host last looked (StepWatch)
 
 std::uint64_t stepcount() { return CountdownStart + std::uint64_t(Countdown - StepsLeft); }
 
@@ -45,7 +46,7 @@ static void armsteps() {
 }
 
 void stepsreset() {
-    CountdownStart = StatementStart = 0;
+    CountdownStart = StatementStart = LastWatch = 0;
     Countdown = StepsLeft = 0;
     BetaSteps = OperatorSteps = 0;
     armsteps();
@@ -117,11 +118,22 @@ void steered(int rule, Ref n, Ref source) {
             TraceHidden++;
         }
     }
-    if (StepWatch != nullptr) StepWatch();
+    // The host's look comes at the interrupt poll's pace even when the trace
+    // or the profile sends every step here.
+    if (StepWatch != nullptr && stepcount() - LastWatch >= InterruptPoll) {
+        LastWatch = stepcount();
+        StepWatch();
+    }
     if (Interrupted) {
         Interrupted = 0;
         stopstatement(Stop::Interrupt);
     }
     if (MaxSteps != 0 && statementsteps() > MaxSteps) stopstatement(Stop::Limit);
+    if (TraceLines >= 0 || ProfileOn) {
+        // The countdown was 1 and is 1 again: armsteps would come to this
+        CountdownStart += 1;
+        StepsLeft = 1;
+        return;
+    }
     armsteps();
 }
