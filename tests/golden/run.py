@@ -46,7 +46,8 @@ def normalise(data, stress):
     return b"\n".join(lines)
 
 
-def run(binary, lam):
+def run(binary, lam, options=()):
+    """Runs lam as its golden runs, with options put before its own."""
     base = lam[: -len(".lam")]
     args = ["{lam}"]
     if os.path.exists(base + ".args"):
@@ -55,7 +56,7 @@ def run(binary, lam):
     stdin = subprocess.DEVNULL
     if "{lam}" not in args:
         stdin = open(lam, "rb")
-    argv = [binary] + [os.path.basename(lam) if a == "{lam}" else a for a in args]
+    argv = [binary, *options] + [os.path.basename(lam) if a == "{lam}" else a for a in args]
     proc = subprocess.run(argv, stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           cwd=os.path.dirname(os.path.abspath(lam)), timeout=600)
     return proc.stdout, proc.returncode, proc.stderr

@@ -16,30 +16,14 @@ must have finished somewhere.
 """
 import os
 import re
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "golden"))
-from run import differ, expected, normalise  # noqa: E402
+from run import differ, expected, normalise, run  # noqa: E402
 
 BUDGET = 5000       # steps a strategy may take here: every golden finishes within it or diverges
 MIN_COMPARED = 150   # statements whose normal forms were compared, at the least
 LINE = re.compile(rb"^kestrivo: strategies line=\d+ (.*)$", re.M)
-
-
-def run(binary, lam):
-    base = lam[: -len(".lam")]
-    args = ["{lam}"]
-    if os.path.exists(base + ".args"):
-        with open(base + ".args") as f:
-            args = f.read().split()
-    stdin = subprocess.DEVNULL
-    if "{lam}" not in args:
-        stdin = open(lam, "rb")
-    argv = [binary, f"--strategies={BUDGET}"] + [os.path.basename(lam) if a == "{lam}" else a for a in args]
-    proc = subprocess.run(argv, stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          cwd=os.path.dirname(os.path.abspath(lam)), timeout=600)
-    return proc.stdout, proc.returncode, proc.stderr
 
 
 def main():
@@ -57,7 +41,7 @@ def main():
         if stress and os.path.exists(lam[: -len(".lam")] + ".nostress"):
             continue
         name = os.path.basename(lam)
-        out, rc, err = run(binary, lam)
+        out, rc, err = run(binary, lam, [f"--strategies={BUDGET}"])
         want_out, want_rc, _ = expected(lam)
         if rc != want_rc:
             print(f"{name}: exit status {rc}, expected {want_rc}")
