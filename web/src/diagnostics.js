@@ -1,7 +1,7 @@
 // What a run wrote to standard error, read for the page: the warnings of
 // --warn (placed in the editor and in the cards of their statements), the
-// figures of --stats, and the step limit's reports, each matched to the
-// expression statement it concerns.
+// figures of --stats, the tables of --profile and the step limit's reports,
+// each matched to the expression statement it concerns.
 //
 // The page knows when each line came: at is how many lines of the transcript
 // were complete when it did (both streams reach the page a line at a time, in
@@ -13,6 +13,11 @@
 const WarningLine = /^kestrivo: (\d+)(?::(\d+))?: warning: (.*)$/;
 const StepStopLine = /^kestrivo: (\d+): statement stopped after (\d+) steps$/;
 const StatsLine = /^kestrivo: (stats|total) (.*)$/;
+// The head of a --profile table (a statement's, or the run's) and one of its
+// rows: the centre, then entries, and steps, beta, ops and newnodes each
+// with its share.  The header line matches neither.
+const ProfileHead = /^kestrivo: profile (?:line=(\d+)|of the run, \d+ statements)$/;
+const ProfileRow = /^kestrivo: {3}(.+?) +(\d+) +(\d+) +[\d.]+% +(\d+) +[\d.]+% +(\d+) +[\d.]+% +(\d+) +[\d.]+%$/;
 
 // "kestrivo: L:C: warning: TEXT" as { line, column, text }; column 0 when the
 // warning names only the line.  null for any other line.
@@ -61,22 +66,49 @@ export function picturesbystatement(pictures, items) {
 // errs: [{ text, at }] in the order written; items: readtranscript's.
 // Returns
 //   notes     one record per expression statement, by its index:
-//             { stats, warnings, steplimit }  (stats null until its line came;
-//             steplimit: the steps after which the step limit stopped it)
+//             { stats, warnings, steplimit, profile }  (stats null until its
+//             line came; steplimit: the steps after which the step limit
+//             stopped it; profile: the rows of its --profile table, null
+//             until it came)
 //   warnings  every warning, { line, column, text, statement } (statement:
 //             the index of the card it is shown in, or null)
 //   total     the figures of the run's total line, or null
+//   profile   the rows of the run's --profile table, or null; a row is
+//             { centre, entries, steps, beta, ops, newnodes }, the total
+//             row last with centre null
 //   others    every other line, as written
 export function readerrors(errs, items) {
   const statements = items.filter((it) => it.kind === "statement");
-  const notes = statements.map(() => ({ stats: null, warnings: [], steplimit: null }));
+  const notes = statements.map(() => ({ stats: null, warnings: [], steplimit: null, profile: null }));
   const warnings = [];
   let total = null;
+  let profile = null;
+  let table = null; // the rows of the profile table being read
   const others = [];
   const concerned = statementat(statements);
   const pending = []; // warnings with the statement they came during
   for (const { text, at } of errs) {
     const s = concerned(at);
+    const head = ProfileHead.exec(text);
+    if (head) {
+      // As the figures, a statement's table comes after its "newnodes" line,
+      // or at the very end when its stop ended the run.
+      table = [];
+      const last = notes.length - 1;
+      if (head[1] === undefined) profile = table;
+      else if (s !== null) notes[s].profile = table;
+      else if (last >= 0 && notes[last].profile === null) notes[last].profile = table;
+      continue;
+    }
+    const row = table !== null ? ProfileRow.exec(text) : null;
+    if (row) {
+      const istotal = row[1] === "(total)";
+      table.push({ centre: istotal ? null : row[1], entries: Number(row[2]), steps: Number(row[3]),
+        beta: Number(row[4]), ops: Number(row[5]), newnodes: Number(row[6]) });
+      if (istotal) table = null;
+      continue;
+    }
+    if (table !== null && /^kestrivo: {3}centre /.test(text)) continue;  // the table's header
     const stats = StatsLine.exec(text);
     if (stats) {
       // The figures of a statement whose stop ended the run come at the
@@ -113,7 +145,7 @@ export function readerrors(errs, items) {
     warnings.push(warning);
     if (statement !== null) notes[statement].warnings.push(warning);
   }
-  return { notes, warnings, total, others };
+  return { notes, warnings, total, profile, others };
 }
 
 // Characters that end a word, as the tokenizer has them.

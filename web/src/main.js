@@ -24,6 +24,7 @@ import { readerrors, picturesbystatement, textspan } from "./diagnostics.js";
 import { outcome, stopnote, endedearly } from "./outcome.js";
 import { Fields, Switches, normalize, options, counts, commandline } from "./settings.js";
 import { linkfragment, readfragment, versionnote } from "./share.js";
+import { drawprofile } from "./profile.js";
 
 const $ = (id) => document.getElementById(id);
 
@@ -566,6 +567,7 @@ function statementcard(item, note, stop) {
 // data-pane, and an entry here.
 const panes = {
   graph: { show: () => drawgraph() },
+  profile: { show: (item) => drawprofile($("profile"), item, view, run) },
 };
 let pane = "graph";
 

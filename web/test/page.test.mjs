@@ -63,6 +63,37 @@ test("standard error's lines go to the statements they concern", () => {
   assert.equal(ended.notes[1].stats.steps, 9);
 });
 
+test("a --profile table goes to its statement, the run's to the run, each row read whole", () => {
+  const items = readtranscript(Transcript, Program);
+  const table = (head, rows, at) => [
+    { text: head, at },
+    { text: "kestrivo:   centre       entries     steps  share      beta  share       ops  share  newnodes  share", at },
+    ...rows.map((r) => ({ text: r, at })),
+  ];
+  const read = readerrors(
+    [
+      ...table("kestrivo: profile line=2", [
+        "kestrivo:   f                  1         3  75.0%         1 100.0%         0   0.0%         3 100.0%",
+        "kestrivo:   (statement)        0         1  25.0%         0   0.0%         0   0.0%         0   0.0%",
+        "kestrivo:   (total)            1         4 100.0%         1 100.0%         0   0.0%         3 100.0%",
+      ], 9),
+      ...table("kestrivo: profile of the run, 2 statements", [
+        "kestrivo:   (more names)       0        12 100.0%         2 100.0%         1 100.0%        30 100.0%",
+        "kestrivo:   (total)            0        12 100.0%         2 100.0%         1 100.0%        30 100.0%",
+      ], 16),
+    ],
+    items,
+  );
+  assert.deepEqual(read.notes[0].profile, [
+    { centre: "f", entries: 1, steps: 3, beta: 1, ops: 0, newnodes: 3 },
+    { centre: "(statement)", entries: 0, steps: 1, beta: 0, ops: 0, newnodes: 0 },
+    { centre: null, entries: 1, steps: 4, beta: 1, ops: 0, newnodes: 3 },
+  ]);
+  assert.equal(read.notes[1].profile, null);
+  assert.deepEqual(read.profile.map((r) => [r.centre, r.steps, r.newnodes]), [["(more names)", 12, 30], [null, 12, 30]]);
+  assert.deepEqual(read.others, []);
+});
+
 test("graph files go to the statement they were written in", () => {
   const items = readtranscript(Transcript, Program);
   const sets = picturesbystatement(
@@ -147,9 +178,10 @@ test("settings from anywhere are made whole, and make the console's command line
   assert.deepEqual(normalize(null), defaults());
   const s = normalize({ blocks: 1e9, tokens: "12", timelimit: -3, maxsteps: 2.7, readback: "yes", gcreports: false, other: 1 });
   assert.deepEqual(s, { ...defaults(), blocks: 10000, timelimit: 0, maxsteps: 2, gcreports: false });
-  assert.deepEqual(options(s), ["--warn", "--stats", "--max-steps=2", "--quiet-gc"]);
+  assert.deepEqual(options(s), ["--warn", "--stats", "--max-steps=2", "--quiet-gc", "--profile"]);
   assert.deepEqual(counts(defaults()), [5, 1000]);
-  assert.equal(commandline({ ...defaults(), readback: true }), "kestrivo --warn --stats --readback prog.lam 5 1000");
+  assert.equal(commandline({ ...defaults(), readback: true }), "kestrivo --warn --stats --readback --profile prog.lam 5 1000");
+  assert.equal(commandline({ ...defaults(), profile: false }), "kestrivo --warn --stats prog.lam 5 1000");
 });
 
 test("a link carries the program, the settings and the interpreter, and says when another made it", () => {

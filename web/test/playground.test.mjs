@@ -182,6 +182,57 @@ test("a statement with shared nodes draws its graph with the transcript's labels
   await page.screenshot({ path: join(web, "artifacts", "playground.png") });
 });
 
+// The rows of the console binary's --profile table for the statement on
+// line, as [centre, entries, steps, beta, ops, newnodes] ("total" last).
+function consoleprofile(program, line) {
+  const dir = mkdtempSync(join(tmpdir(), "kestrivo-prog-"));
+  const file = join(dir, "prog.lam");
+  writeFileSync(file, program);
+  const r = spawnSync(kestrivo, ["--profile", file], { encoding: "utf8" });
+  rmSync(dir, { recursive: true, force: true });
+  const lines = r.stderr.split("\n");
+  const rows = [];
+  for (let i = lines.indexOf(`kestrivo: profile line=${line}`) + 2; i > 1 && i < lines.length; i++) {
+    const m = /^kestrivo: {3}(.+?) +(\d+) +(\d+) +\S+ +(\d+) +\S+ +(\d+) +\S+ +(\d+) +\S+$/.exec(lines[i]);
+    if (!m) break;
+    rows.push([m[1] === "(total)" ? "total" : m[1], ...m.slice(2).map(Number)]);
+  }
+  return rows;
+}
+
+test("the Profile tab shows where the chosen statement's steps went, as the console counts them", async () => {
+  const program =
+    "square = lambda x (* x x);\ninc = lambda n (+ n 1);\nsumsq = lambda a b (+ (square a) (square b));\n" +
+    "sumsq (inc 2) 4;\n+ (inc 1) (* 2 3);\n";
+  await setsettings(defaults());
+  await setprogram(program);
+  assert.equal((await run()).tone, "ok");
+  await page.locator("#transcript .statement").nth(0).click();
+  await page.click("#statement-tabs button[data-pane=profile]");
+  const table = async (n) =>
+    page.$$eval(`#profile table.profile:nth-of-type(${n}) tbody tr`, (trs) =>
+      trs.map((tr) => [...tr.cells].map((td, k) => (k === 0 ? td.textContent : Number(td.firstChild.textContent.replace(/,/g, ""))))),
+    );
+  const want = consoleprofile(program, 4);
+  assert.equal(want.length, 4, JSON.stringify(want));
+  assert.deepEqual(await table(1), want);
+  assert.match(await page.textContent("#profile table.profile caption"), /Line 4/);
+  // The whole run beneath: both statements' costs, inc's from each.
+  const whole = await table(2);
+  assert.deepEqual(whole[0].slice(0, 3), ["inc", 2, 10]);
+  assert.deepEqual(whole[whole.length - 1].slice(0, 3), ["total", 5, 28]);
+  // Another statement chosen, its own table: the statement's own "+" and "*".
+  await page.locator("#transcript .statement").nth(1).click();
+  assert.deepEqual(await table(1), consoleprofile(program, 5));
+  // With the profile off the tab says how to have it.
+  await setsettings({ ...defaults(), profile: false });
+  await run();
+  await page.locator("#transcript .statement").nth(0).click();
+  assert.match(await page.textContent("#profile"), /without the profile: turn on Profile in Settings/);
+  await setsettings(defaults());
+  await page.click("#statement-tabs button[data-pane=graph]");
+});
+
 test("a misspelled name is marked at its line and column, in the editor and in its card", async () => {
   await setprogram("square = lambda x (* x x);\nsquare 3;\n  squre 4;\n");
   const { text, tone } = await run();
