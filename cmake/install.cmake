@@ -6,7 +6,11 @@
 # file list from the source tree the same way.
 include(GNUInstallDirs)
 
-install(TARGETS kestrivo kestrivo-lsp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS kestrivo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The language server is not built for the playground's WebAssembly.
+if(TARGET kestrivo-lsp)
+  install(TARGETS kestrivo-lsp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 
 file(GLOB KESTRIVO_MAN_PAGES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/docs/*.1)
 file(GLOB KESTRIVO_GUIDES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/docs/*.md)
