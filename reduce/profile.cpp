@@ -26,8 +26,9 @@
 // A lambda that is a definition's whole term (its outermost lambda) is its
 // entry: applying it is one call of the definition, counted as an entry.
 //
-// Bounds: at most CentreCount - 3 (125) names have a centre of their own;
-// the names defined after them share "(more names)".
+// Bounds: CentreCount - 3 (125) names can have a centre of their own, more
+// than the atom table can hold (the static_assert below), so every name has
+// one; "(more names)" is only there should the atom table outgrow them.
 #include "reduce/internal.h"
 
 #include "reader/reader.h"
@@ -47,6 +48,7 @@ constexpr std::uint8_t StatementCentre = 0;          // "(statement)"
 constexpr std::uint8_t MoreCentre = CentreCount - 2;  // "(more names)": the table is full
 constexpr std::uint8_t NoCentre = CentreCount - 1;    // no text wrote the node
 constexpr std::uint8_t EntryBit = 0x80;
+static_assert(AtomCapacity <= CentreCount - 3, "every name the atom table can hold has a centre of its own");
 constexpr std::uint8_t CentreBits = 0x7F;
 
 // The centres' names: a definition's name (at most 8 characters), or one in
