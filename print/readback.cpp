@@ -157,8 +157,15 @@ static std::string freshname(const std::string& x, const std::unordered_set<std:
     }
 }
 
+// Whether a leaf of this kind has a name in the atom table (its right field
+// indexes it): a definition, an identifier, a string.
+static bool hasname(std::int32_t kind) { return kind == DEFINITION || kind == IDENTIFIER || kind == STRING; }
+
 // The frame for the body of lambda l printed in frame f, and the name its
-// parameter prints as.
+// parameter prints as.  A parameter that is no name (the parser takes any
+// term there: lambda 5 x, lambda (f x) x) binds nothing and has no name: the
+// frame is f, name is left empty and the parameter prints as a term
+// (rbparam).
 static int enterlambda(Ref l, int f, std::string& name) {
     // Met again inside itself: the frame it was first entered in.
     for (int g = f; g > 0; g = Frames[g].parent)
@@ -167,6 +174,8 @@ static int enterlambda(Ref l, int f, std::string& name) {
             return g;
         }
     Ref x = node(l).left;
+    name.clear();
+    if (!hasname(node(x).kind)) return f;
     name = AtomName[node(x).right];
     if (f == 0 || node(x).kind != IDENTIFIER) return f;
     std::unordered_set<std::string> taken;
@@ -194,6 +203,20 @@ static void emit(const char* s) {
 }
 
 static void rbnode(Ref r, int f, bool paren);
+
+// The parameter of lambda l, entered from frame f with the name enterlambda
+// gave it: that name, or a parameter that is no name as the printer prints
+// it, an operand read back in frame f.
+static void rbparam(Ref l, int f, const std::string& name) {
+    Ref x = node(l).left;
+    if (!hasname(node(x).kind)) {
+        rbnode(x, f, true);
+        return;
+    }
+    emit(name.c_str());
+    emit(" ");
+    Items++;
+}
 
 // r and frame f with closures, indirections and variables resolved to the
 // node and frame that print for them; false with name set for a variable
@@ -251,11 +274,7 @@ static void rbchain(Ref r, int f, std::int32_t kind) {
         if (kind == LAMBDA) {
             std::string pname;
             int body = enterlambda(x, f, pname);
-            if (Items <= PrintItemLimit) {
-                emit(pname.c_str());
-                emit(" ");
-                Items++;
-            }
+            if (Items <= PrintItemLimit) rbparam(x, f, pname);
             f = body;
             r = node(x).right;
         } else {
@@ -310,9 +329,7 @@ static void rbnode(Ref r, int f, bool paren) {
         int body = enterlambda(r, f, pname);
         emit("lambda ");
         Items++;
-        emit(pname.c_str());
-        emit(" ");
-        Items++;
+        rbparam(r, f, pname);
         rbchain(n.right, body, LAMBDA);
     } else if (isoneoperand(n.kind)) {
         emit(OperatorTable[n.kind]);
