@@ -144,10 +144,17 @@ static int usageerror() {
 }
 
 // A folder for --dot: made when missing, and one this process may write in.
+// False with errno saying why not: what stat, mkdir or access said, or
+// ENOTDIR for something that is there and is no folder.
 static bool writablefolder(const char* dir) {
     struct stat st;
-    if (stat(dir, &st) != 0 && mkdir(dir, 0777) != 0) return false;
-    return stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && access(dir, W_OK | X_OK) == 0;
+    if (stat(dir, &st) != 0 && (errno != ENOENT || mkdir(dir, 0777) != 0 || stat(dir, &st) != 0))
+        return false;
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return false;
+    }
+    return access(dir, W_OK | X_OK) == 0;
 }
 
 int readcommandline(int argc, const char* const* argv, CommandLine& line) {
@@ -189,7 +196,7 @@ int readcommandline(int argc, const char* const* argv, CommandLine& line) {
             break;
         case OptDot:
             if (!writablefolder(optarg)) {
-                diagf("cannot write DOT files in '%s': %s", optarg, std::strerror(errno ? errno : EACCES));
+                diagf("cannot write DOT files in '%s': %s", optarg, std::strerror(errno));
                 return usageerror();
             }
             line.dotdir = optarg;

@@ -254,8 +254,9 @@ static bool runonworker(Run& run, std::size_t stack, bool blocksigint) {
 
 int runkestrivo(int argc, const char* const* argv, std::FILE* input, std::FILE* output,
                 std::FILE* errors) {
-    Output = output != nullptr ? output : stdout;
-    Diagnostics = errors != nullptr ? errors : stderr;
+    Output = output != nullptr ? output : standardoutput();
+    OutputFd = output != nullptr ? fileno(output) : STDOUT_FILENO;
+    Diagnostics = errors != nullptr ? errors : standarderror();
     int status = readcommandline(argc, argv, Options);
     if (status >= 0) return outclose(status);
     // At the terminal a mistake should not end the session: warnings and

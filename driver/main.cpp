@@ -27,7 +27,5 @@ int main(int argc, char** argv) {
     // its own.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     mallopt(M_ARENA_MAX, 1);
-    static char buffer[1 << 16];
-    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
     return runkestrivo(argc, argv);
 }

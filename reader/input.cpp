@@ -106,7 +106,7 @@ static void streamselect(std::FILE* stream) {
     // Typed lines are on the terminal already; a transcript going elsewhere
     // still gets them.
     EchoInput = EchoChoice >= 0 ? EchoChoice == 1
-                                : !(InputIsTerminal && isatty(fileno(Output)));
+                                : !(InputIsTerminal && OutputFd >= 0 && isatty(OutputFd));
     LineNumber = 0;
 }
 

@@ -36,7 +36,14 @@ void terminalwords(const SessionWord* words, int count, const char* greeting) {
     Greeting = greeting;
 }
 
-std::FILE* terminalout() { return isatty(fileno(Output)) ? Output : stderr; }
+// The process's own transcript is a stream of its own over standard output
+// (run/run.h), without a descriptor libedit could use: the prompt then goes
+// to the C library's stdout, the same terminal.  The transcript is flushed
+// before every line is read, so the two never cross.
+std::FILE* terminalout() {
+    if (OutputFd < 0 || !isatty(OutputFd)) return stderr;
+    return OutputFd == STDOUT_FILENO ? stdout : Output;
+}
 
 // ---- completion ----------------------------------------------------------
 // Tab completes the word before the cursor.  At the start of a line that

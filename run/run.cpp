@@ -3,8 +3,10 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 // The longest diagnostic written in one piece: a trace line's term is cut to
 // 200 characters, so every line the program writes fits.
@@ -12,6 +14,7 @@ constexpr std::size_t DiagLine = 512;
 
 std::FILE* Output = stdout;
 std::FILE* Diagnostics = stderr;
+int OutputFd = -1;
 char* StackLimit = nullptr;
 const char* DepthPhase = "fterm";
 // A write of the transcript has failed: to Output, or with the events on,
@@ -24,6 +27,63 @@ volatile std::sig_atomic_t Interrupted = 0;
 void (*StepWatch)() = nullptr;
 bool StatementsStopped = false;
 int EndingStop = -1;
+
+// The transcript's buffer: big enough that a run writing to a file makes
+// few system calls.
+constexpr std::size_t TranscriptBuffer = std::size_t(1) << 16;
+
+// A descriptor under one of the process's own streams, and the reason of the
+// first write to it that failed (0 while none has).
+struct Channel {
+    int fd;
+    int error;
+};
+static Channel StandardOutput{STDOUT_FILENO, 0};
+static Channel StandardError{STDERR_FILENO, 0};
+
+// The write under the process's own streams: all of data, going on after a
+// signal and after a short write; on a failure, as many bytes as were
+// written (the C library then marks the stream's error), with the reason
+// kept in the channel.
+static ssize_t channelwrite(void* cookie, const char* data, std::size_t size) {
+    Channel& c = *static_cast<Channel*>(cookie);
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::write(c.fd, data + done, size - done);
+        if (n > 0) {
+            done += std::size_t(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;  // interrupted before a byte was written: write again
+        } else {
+            if (c.error == 0) c.error = n < 0 ? errno : EIO;  // no progress and no reason
+            break;
+        }
+    }
+    return ssize_t(done);
+}
+
+static std::FILE* OwnOutput = nullptr;  // the stream over StandardOutput, once made
+static std::FILE* OwnErrors = nullptr;  // the stream over StandardError, once made
+
+static std::FILE* channelstream(Channel& c, int mode, char* buffer, std::size_t size) {
+    cookie_io_functions_t io{};
+    io.write = channelwrite;
+    std::FILE* f = fopencookie(&c, "w", io);
+    if (f == nullptr) return c.fd == STDOUT_FILENO ? stdout : stderr;  // no memory: the library's own
+    std::setvbuf(f, buffer, mode, size);
+    return f;
+}
+
+std::FILE* standardoutput() {
+    static char buffer[TranscriptBuffer];
+    if (OwnOutput == nullptr) OwnOutput = channelstream(StandardOutput, _IOFBF, buffer, sizeof buffer);
+    return OwnOutput;
+}
+
+std::FILE* standarderror() {
+    if (OwnErrors == nullptr) OwnErrors = channelstream(StandardError, _IONBF, nullptr, 0);
+    return OwnErrors;
+}
 
 void outf(const char* format, ...) {
     va_list args;
@@ -72,12 +132,15 @@ void diagf(const char* format, ...) {
     va_end(args);
 }
 
-// Flushes the output and keeps the reason of the first failed write.  True
-// while every write of the run has succeeded.
+// Flushes the output and keeps the reason of the first failed write: the one
+// the process's own transcript kept when it failed, else errno as the flush
+// leaves it (a caller's stream).  True while every write of the run has
+// succeeded.
 static bool flushed() {
     errno = 0;
     if (std::fflush(Output) != 0 && OutputError == 0) OutputError = errno;
     if (EventsOn && !eventsflush() && OutputError == 0) OutputError = errno;
+    if (StandardOutput.error != 0) OutputError = StandardOutput.error;  // the reason it kept
     return !outputfailed();
 }
 
@@ -96,6 +159,7 @@ int outclose(int status) {
         else
             diagf("write error");
         OutputError = 0;  // the next run in this process starts clean
+        StandardOutput.error = 0;
         std::fflush(Diagnostics);
         status = 1;
     }

@@ -37,6 +37,24 @@
 
 extern std::FILE* Output;       // the transcript: everything the program prints
 extern std::FILE* Diagnostics;  // standard error, or a test's stream
+// The descriptor the transcript goes to (standard output's, or the caller's
+// stream's); -1 for a stream without one (a test's memory stream).
+extern int OutputFd;
+
+// The process's own transcript and diagnostics: streams over standard output
+// and standard error, made at their first use and kept for the process,
+// which runkestrivo takes when its caller gives none of its own.  Their
+// writes are this file's, not the C library's: the library gives up a write
+// that a signal interrupts before it wrote a byte (Ctrl-C while a full pipe
+// holds the output back, since the SIGINT handler does not restart system
+// calls so that a waiting read returns), and throws away the buffer with
+// it; and it leaves a failure's reason in errno, where a later call may
+// overwrite it before anyone reads it.  Here a write goes on after a signal
+// until every byte is written or the descriptor fails, and the first
+// failure's reason is kept for outclose.  The transcript is fully buffered
+// (64 KB), the diagnostics not at all.
+std::FILE* standardoutput();
+std::FILE* standarderror();
 
 // Formatted output through the one stream.
 void outf(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -11,7 +11,8 @@ to 4 GB, with an 8 MB main stack, on inputs that need more than the smaller
 limits give: a long line, a deep term, a big pool, a big token array.  At
 each limit the run must end with one of the endings listed for it.  The
 output cases write the transcript to /dev/full and to a pipe whose reader is
-gone while SIGPIPE is ignored: status 1 and one line naming the error.
+gone while SIGPIPE is ignored: status 1 and one line naming the error, also
+when the write that failed was the C library's own flush.
 
 A sanitizer build reserves terabytes of shadow memory at start, so no limit
 on the address space can apply to it: its memory cases exit 77, which ctest
@@ -147,15 +148,30 @@ def check_memory(binary, name):
     return failures
 
 
-def check_output(binary, name):
-    """The transcript written where it cannot go: status 1 and the error."""
-    program = b"(lambda x (+ x 1)) 2;\n" * 5000 + b"exit;\n"  # far more than a buffer
+# The transcript's buffer: a line whose echo fills it exactly makes the line
+# end the first byte that does not fit, so the failing write is the C
+# library's own flush inside that one character's output, and nothing is
+# written after it before the run looks at the stream.
+TRANSCRIPT_BUFFER = 64 * 1024
+
+
+def temporary(program):
     with tempfile.NamedTemporaryFile(suffix=".lam", delete=False) as f:
         f.write(program)
-        path = f.name
+        return f.name
+
+
+def check_output(binary, name):
+    """The transcript written where it cannot go: status 1 and the error."""
+    path = temporary(b"(lambda x (+ x 1)) 2;\n" * 5000 + b"exit;\n")  # far more than a buffer
+    exits = temporary(b"exit;\n")
+    banner = subprocess.run([binary, exits], stdout=subprocess.PIPE).stdout.split(b"exit;\n")[0]
+    os.unlink(exits)
+    exact = temporary(b"%" + b"a" * (TRANSCRIPT_BUFFER - len(banner) - 2) + b"%\nexit;\n")
     failures = 0
     try:
-        for label, args in (("short transcript", [os.devnull]), ("long transcript", [path])):
+        for label, args in (("short transcript", [os.devnull]), ("long transcript", [path]),
+                            ("a line filling the buffer", [exact])):
             if name == "full-disk":
                 reason = b"No space left on device"
                 with open("/dev/full", "wb") as sink:
@@ -176,6 +192,7 @@ def check_output(binary, name):
             failures += not ok
     finally:
         os.unlink(path)
+        os.unlink(exact)
     return failures
 
 
