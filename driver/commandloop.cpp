@@ -59,6 +59,10 @@ static Ref reduceroot() {
 
 Ref evalexpr(int n) {
     statsexpression();
+    // A term stopped earlier can be taken up only by "normal" as the next
+    // expression: another expression begins, so its nodes are let go
+    // before this one needs the pool.
+    StoppedRoot = NoNode;
     DepthPhase = "fterm";
     Ref t = fterm(0, n);
     printline(t, Part::Parsed);
@@ -131,6 +135,9 @@ static void eventstop(Stop why, bool endsrun) {
     theend();
 }
 
+// The atom table's fill level as the statement under way found it.
+static std::int32_t StatementAtoms = -1;
+
 // Puts the graph back at rest after a stop in the middle of a statement: the
 // marks a print or an expansion pass left, the parser's partial terms, and
 // the rewrite the pool's exhaustion cut short.  Every live node is then
@@ -184,6 +191,11 @@ void statementstopped(const StatementStop& stop) {
     // to go, and so are those of a stopped term whose resumption stopped.
     if (StoppedRoot == CurrentRoot) StoppedRoot = NoNode;
     CurrentRoot = NoNode;
+    // Nothing refers to the names the statement added to the atom table
+    // any more (its partial term is dropped; a definition is made only once
+    // its body is read), so they go: a table the statement filled would
+    // stop every later statement that brings a name.
+    if (AtomTop > StatementAtoms) AtomTop = StatementAtoms;
     skipstatement();
     const char* what = why == Stop::Exhausted ? "the pool is exhausted"
                        : why == Stop::Depth   ? "nesting too deep"
@@ -303,6 +315,7 @@ static void statement() {
         statsbegin();
         steerstatement();
         Interrupted = 0;  // a Ctrl-C between statements has nothing to stop
+        StatementAtoms = AtomTop;
         try {
             statement();
         } catch (const StatementStop& stop) {
