@@ -36,6 +36,9 @@ static TextBuffer Command;
 
 TextBuffer LineBuffer;
 std::int64_t LineNumber = 0;
+bool LineDropped = false;
+// The dropped line's rest is still in the stream being read.
+static bool DroppedRest = false;
 long LineStart = 0;
 std::int64_t LinesRead = 0;
 
@@ -173,12 +176,35 @@ bool inputstart() {
 }
 
 // A line the buffer cannot hold: the line is dropped with its report and
-// the statement stops.
-[[noreturn]] static void linememory() {
+// the statement stops.  rest says whether the line's rest is still to be
+// read from the stream.  The buffer goes back to its first room, so that a
+// run that goes on has the memory the line took.
+[[noreturn]] static void linememory(bool rest) {
     LineBuffer.length = 0;
     LineStart = 0;
+    if (LineBuffer.room > LineFirstRoom) {
+        void* data = std::realloc(LineBuffer.data, LineFirstRoom);
+        if (data != nullptr) {
+            LineBuffer.data = static_cast<char*>(data);
+            LineBuffer.room = LineFirstRoom;
+        }
+    }
+    LineDropped = true;
+    DroppedRest = rest;
     outs("line is too long for memory in yomikomi\n");
     stopstatement(Stop::Reading);
+}
+
+void skipdroppedline() {
+    if (!DroppedRest) return;
+    DroppedRest = false;
+    for (;;) {
+        int c = getc_unlocked(InputStream);
+        if (c == '\n') return;
+        if (c != EOF) continue;
+        if (!std::ferror(InputStream) || errno != EINTR) return;  // the end of the source
+        std::clearerr(InputStream);  // a signal while the read waited: read on
+    }
 }
 
 __attribute__((noinline)) bool linereadmore(bool continuation) {
@@ -202,7 +228,7 @@ __attribute__((noinline)) bool linereadmore(bool continuation) {
             Typed typed = terminalread(InputStream, continuation, LineBuffer);
             if (typed == Typed::TooLong) {
                 LineNumber++;
-                linememory();
+                linememory(false);
             }
             any = typed == Typed::Line;
             if (any && iscommand(LineBuffer)) handup(continuation);
@@ -211,9 +237,8 @@ __attribute__((noinline)) bool linereadmore(bool continuation) {
                 any = true;
                 if (c == '\n') break;
                 if (!textpush(LineBuffer, char(c))) {
-                    while (c != '\n' && c != EOF) c = getc_unlocked(InputStream);  // skip the rest
                     LineNumber++;
-                    linememory();
+                    linememory(true);
                 }
             }
         }
@@ -245,7 +270,7 @@ __attribute__((noinline)) bool linereadmore(bool continuation) {
     }
     // At a terminal a line end ends a word: a word typed at the end of a
     // line never runs on into the next one.
-    if (InputIsTerminal && !textpush(LineBuffer, ' ')) linememory();
+    if (InputIsTerminal && !textpush(LineBuffer, ' ')) linememory(false);
     return true;
 }
 
@@ -253,7 +278,7 @@ void setline(const char* text) {
     LineBuffer.length = 0;
     LineStart = 0;
     for (; *text != '\0'; text++)
-        if (!textpush(LineBuffer, *text)) linememory();
+        if (!textpush(LineBuffer, *text)) linememory(false);
     CountedTo = CountedChars = 0;
 }
 

@@ -23,6 +23,16 @@ extern std::int64_t LinesRead;
 // being read; false when the room cannot be had.
 bool inputstart();
 
+// A line too long for memory was dropped with its report (the statement it
+// was read for stops): the next statement begins on the line after it, so
+// the skip after the stop reads no further than the end of that line.  Set
+// by the line reader, cleared by the tokenizer as it begins a statement.
+extern bool LineDropped;
+// Reads on to the end of the dropped line, whose rest the reader left in
+// the stream so that the report came at once (an endless line, read from
+// /dev/zero, has no end to wait for); nothing when there is no such rest.
+void skipdroppedline();
+
 // Reads the next line of the program text into LineBuffer, without its line
 // feed, and echoes it (when the source's lines are echoed).  A source used
 // up gives way to the next; at the end of the last it returns false, reading

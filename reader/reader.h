@@ -14,8 +14,10 @@
 //                         ("word is too long for memory in yomikomi" when the
 //                         word itself is too long to hold)
 //   a line longer than memory allows
-//                         "line is too long for memory in yomikomi", the rest of
-//                         the line is skipped, the statement stops
+//                         "line is too long for memory in yomikomi" at once, the
+//                         statement stops; the line is dropped with what it
+//                         held of the statement (its rest is read on only
+//                         when the run goes on)
 //   100 atoms             " atoms is overflow in fatom", the statement stops
 //   6 macros, 127-character bodies
 //                         the macro statement is refused with a message
@@ -24,7 +26,8 @@
 //                         own name: "macro is overflow in yomikomi: M", the
 //                         statement stops
 // A stopped statement ends the run (Stop::Reading, see run/run.h), or with
-// --keep-going only itself: skipstatement reads on through its ";".
+// --keep-going only itself: skipstatement reads on through its ";", or
+// after a dropped line to that line's end.
 #pragma once
 
 #include <cstddef>
@@ -168,7 +171,9 @@ int yomikomi(int start);
 
 // After the tokenizer stopped a statement (Stop::Reading), reads on through
 // the statement's ";" (echoing the lines it reads), so the next statement
-// starts after it; nothing when the stop came after the text was read.
+// starts after it; after a line dropped for memory, only to that line's
+// end, so the next statement starts on the line after it; nothing when the
+// stop came after the text was read.
 void skipstatement();
 
 // The node a token text stands for: a shared constant, a fresh number, or the

@@ -303,6 +303,7 @@ int yomikomi(int start) {
     StatementStarted = false;
     StatementLine = 0;
     StopInText = false;
+    LineDropped = false;
     if (CommandWaiting) {
         CommandWaiting = false;
         return CommandRead;
@@ -310,7 +311,9 @@ int yomikomi(int start) {
     try {
         return tokenize(Text{nullptr}, start, 0);
     } catch (const StatementStop& stop) {
-        StopInText = stop.why == Stop::Reading;
+        // A dropped line ends the statement's text: what it held of the
+        // statement is gone with it, and the next line begins a new one.
+        StopInText = stop.why == Stop::Reading && !LineDropped;
         throw;
     } catch (const CommandTyped& typed) {
         if (typed.continuation && StatementLine != 0)
@@ -323,6 +326,7 @@ int yomikomi(int start) {
 }
 
 void skipstatement() {
+    skipdroppedline();
     if (!StopInText) return;
     StopInText = false;
     Text t{nullptr};

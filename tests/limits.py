@@ -42,14 +42,24 @@ def limited(limit):
     return apply
 
 
+# A run that has not ended after this long never will: the endless line
+# was read for ever, as the binary once did, holding all it could.
+TIMEOUT = 300
+
+
 def run(binary, args, program, limit):
+    """Runs the program under the limit: args follow the program's path, or
+    stand around it where they hold {lam}.  A status of None: it did not end."""
     with tempfile.NamedTemporaryFile(suffix=".lam", delete=False) as f:
         f.write(program)
         path = f.name
+    argv = [path if a == "{lam}" else a for a in args] if "{lam}" in args else [path] + args
     try:
-        proc = subprocess.run([binary, path] + args, stdin=subprocess.DEVNULL,
+        proc = subprocess.run([binary] + argv, stdin=subprocess.DEVNULL,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              preexec_fn=limited(limit), timeout=600)
+                              preexec_fn=limited(limit), timeout=TIMEOUT)
+    except subprocess.TimeoutExpired as e:
+        return None, e.stdout or b"", e.stderr or b""
     finally:
         os.unlink(path)
     return proc.returncode, proc.stdout, proc.stderr
@@ -61,6 +71,10 @@ def ending(status, tail):
 
 
 LINE_TOO_LONG = ending(0, rb"\nline is too long for memory in yomikomi\n" + re.escape(THEEND) + rb"\Z")
+# --keep-going past a dropped line: the next line's statement runs.
+LINE_DROPPED = ending(3, rb"\n'one\nline is too long for memory in yomikomi\nwriteln 'two;\n'two\n"
+                      + re.escape(THEEND) + rb"\Z")
+COMMENT_READ = ending(0, rb"\n'one\n%a{40000000}%\nwriteln 'two;\n'two\n" + re.escape(THEEND) + rb"\Z")
 WORD_NO_MEMORY = ending(0, rb"\nword is too long for memory in yomikomi\n" + re.escape(THEEND) + rb"\Z")
 WORD_REPORTED = ending(0, rb"\nword is too long in yomikomi: a{40000000}\n" + re.escape(THEEND) + rb"\Z")
 POOL_OVER = ending(1, rb"\nMEMORY OVER (\d+)\n\Z")
@@ -84,7 +98,22 @@ def deep(levels):
 def cases():
     word = b"a" * 40000000 + b";\nexit;\n"
     small = b"(lambda x (+ x 1)) 2;\nexit;\n"
+    comment = b"writeln 'one;\n%" + b"a" * 40000000 + b"%\nwriteln 'two;\n"
     return {
+        # A 40 MB comment line between two statements, with --keep-going:
+        # only what the line held is dropped, and the statement on the next
+        # line runs.
+        "long-comment": [(comment, ["--keep-going", "{lam}"], {
+            16 * MB: [LINE_DROPPED],
+            64 * MB: [LINE_DROPPED],
+            1024 * MB: [COMMENT_READ],
+        })],
+        # An endless line (-l /dev/zero): the report as soon as memory is
+        # refused, and the run's usual end, without reading on for ever.
+        "endless-line": [(b"writeln 'never;\n", ["-l", "/dev/zero", "{lam}"], {
+            64 * MB: [LINE_TOO_LONG],
+            1024 * MB: [LINE_TOO_LONG],
+        })],
         # A 40 MB line of one word: too long to hold under the small limits;
         # under the large ones read, echoed and reported whole.
         "long-line": [(word, [], {
@@ -129,7 +158,9 @@ def check_memory(binary, name):
             status, out, err = run(binary, args, program, limit)
             what = "%s with %s under %d MB" % (name, " ".join(args) or "no arguments", limit // MB)
             fault = None
-            if status < 0:
+            if status is None:
+                fault = "still running after %d s" % TIMEOUT
+            elif status < 0:
                 fault = "ended by signal %d" % -status
             elif b"terminate called" in err or b"Aborted" in err:
                 fault = "aborted: %r" % err[:200]
