@@ -68,7 +68,8 @@ static const char Usage[] =
     "                      reduced again within N steps (default 1000000)\n"
     "\n"
     "Ctrl-C stops the statement being reduced as --max-steps does, or drops the\n"
-    "statement being typed; the run goes on.\n"
+    "statement being typed; the run goes on.  Reading a file or a pipe, a second\n"
+    "Ctrl-C ends the run (status 3).\n"
     "\n"
     "At a terminal, a line that begins with ':' is a command to the session:\n"
     ":help lists them all; :load FILE and :reload, :defs and :show NAME, :kind TERM,\n"
@@ -78,7 +79,8 @@ static const char Usage[] =
     "Exit status: 0 at the end of the program, 1 when start-up fails, the\n"
     "collector's stack overflows or the output cannot be written, 2 for a\n"
     "command line that cannot be used, 3 at the end of a program in which a\n"
-    "statement was stopped (--max-steps, Ctrl-C, --keep-going).\n";
+    "statement was stopped (--max-steps, Ctrl-C, --keep-going) or after a\n"
+    "second Ctrl-C.\n";
 
 enum LongOnly {
     OptVersion = 256, OptEcho, OptNoEcho, OptStats, OptQuietGc, OptTrace, OptDot,

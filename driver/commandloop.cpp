@@ -44,6 +44,12 @@ static Ref normalform() {
     statsreducing();
     DepthPhase = "reduce";
     forgetfinished();
+    // A safe point for Ctrl-C that came while the statement was read,
+    // parsed, printed or drawn: it stops before its first step.
+    if (interruptpending()) {
+        takeinterrupt();
+        stopstatement(Stop::Interrupt);
+    }
     return normalize(CurrentRoot);
 }
 
@@ -81,6 +87,7 @@ Ref evalexpr(int n) {
 
 Ref quietexpr(int n) {
     statsexpression();
+    StoppedRoot = NoNode;  // as evalexpr: another expression begins
     DepthPhase = "fterm";
     Ref t = fterm(0, n);
     profileclaim(t, NoNode);
@@ -159,6 +166,8 @@ void statementstopped(const StatementStop& stop) {
             diagf("%lld: interrupted: the unfinished statement is dropped", statementline());
         else
             diagf("interrupted: the statement being read is dropped");
+        StatementsStopped = true;
+        skipstatement();  // from a pipe, the rest of its text when it comes
         return;
     case Stop::Limit:
     case Stop::Interrupt:
@@ -314,7 +323,6 @@ static void statement() {
     for (;;) {
         statsbegin();
         steerstatement();
-        Interrupted = 0;  // a Ctrl-C between statements has nothing to stop
         StatementAtoms = AtomTop;
         try {
             statement();
@@ -325,6 +333,13 @@ static void statement() {
         statsend();
         endtrace();
         strategiesend();
+        // The last safe point for Ctrl-C that came after the statement's
+        // last one (while its normal form was printed or drawn, or in a
+        // statement that does not reduce): nothing is left to stop.
+        if (interruptpending()) {
+            takeinterrupt();
+            diagf("%lld: interrupted after the statement's end", statementline());
+        }
         // Read from a pipe or a terminal, each statement's output is seen
         // as soon as it is made.
         if (InputWaits) outflush();

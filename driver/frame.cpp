@@ -101,8 +101,9 @@ static std::size_t stackroom(std::size_t reader) {
 }
 #endif
 
-// SIGINT only raises the flag; the step check and the reader act on it.
-static void oninterrupt(int) { Interrupted = 1; }
+// SIGINT only counts; the run acts on it at its next safe point (run/run.h).
+// The handler cannot interrupt itself: SIGINT is blocked while it runs.
+static void oninterrupt(int) { Interrupts = Interrupts + 1; }
 
 // Ctrl-C steers the run instead of killing it.  The handler does not restart
 // system calls, so a read waiting for the statement's text returns at once.
@@ -274,6 +275,7 @@ int runkestrivo(int argc, const char* const* argv, std::FILE* input, std::FILE* 
     // Only the real program, which owns standard input, takes over Ctrl-C;
     // tests, benchmarks and the fuzz target run in-process with their own input.
     InterruptHandler interrupt;
+    Interrupts = 0;
     if (input == nullptr) catchinterrupt(interrupt);
 
 #ifdef __EMSCRIPTEN__

@@ -35,6 +35,7 @@ void resetstate() {
     endcut(false);
     StatementsStopped = false;
     EndingStop = -1;
+    InterruptsTaken = 0;
     statsreset();
     reducestart();
 #ifdef KESTRIVO_FUZZ

@@ -37,8 +37,16 @@ static TextBuffer Command;
 TextBuffer LineBuffer;
 std::int64_t LineNumber = 0;
 bool LineDropped = false;
+bool DroppedTail = false;
 // The dropped line's rest is still in the stream being read.
 static bool DroppedRest = false;
+// Ctrl-C cut a line short while a pipe delivered it: the piece read so far
+// went to the tokenizer as a line of its own (its complete statements run),
+// the statement it leaves unfinished is to be dropped when the tokenizer
+// asks for more of it (PieceDrop), and the next read goes on with the same
+// line of the source (LinePiece).
+static bool PieceDrop = false;
+static bool LinePiece = false;
 long LineStart = 0;
 std::int64_t LinesRead = 0;
 
@@ -106,6 +114,7 @@ static void streamselect(std::FILE* stream) {
     struct stat st;
     InputIsTerminal = fd >= 0 && isatty(fd);
     InputWaits = fd >= 0 && fstat(fd, &st) == 0 && !S_ISREG(st.st_mode);
+    InterruptEnds = !InputIsTerminal;
     // Typed lines are on the terminal already; a transcript going elsewhere
     // still gets them.
     EchoInput = EchoChoice >= 0 ? EchoChoice == 1
@@ -180,6 +189,7 @@ bool inputstart() {
 // read from the stream.  The buffer goes back to its first room, so that a
 // run that goes on has the memory the line took.
 [[noreturn]] static void linememory(bool rest) {
+    LinePiece = PieceDrop = false;
     LineBuffer.length = 0;
     LineStart = 0;
     if (LineBuffer.room > LineFirstRoom) {
@@ -203,12 +213,30 @@ void skipdroppedline() {
         if (c == '\n') return;
         if (c != EOF) continue;
         if (!std::ferror(InputStream) || errno != EINTR) return;  // the end of the source
-        std::clearerr(InputStream);  // a signal while the read waited: read on
+        std::clearerr(InputStream);  // a signal while the read waited: read on,
+        interruptagain();            // unless it was a second Ctrl-C
     }
+}
+
+// Ctrl-C while the statement was being read: what was read of it is
+// dropped, and from a pipe the rest of its text, still to come, is skipped
+// through its ";" (at a terminal, line editing has given up the line).
+[[noreturn]] static void dropstatement() {
+    LineBuffer.length = 0;
+    LineStart = 0;
+    DroppedTail = !InputIsTerminal;
+    stopstatement(Stop::Dropped);
 }
 
 __attribute__((noinline)) bool linereadmore(bool continuation) {
     outcheck();
+    if (PieceDrop) {  // the tokenizer has run what the piece held
+        PieceDrop = false;
+        if (continuation) dropstatement();
+    }
+    bool piece = LinePiece;  // this read goes on with a line whose first piece was read
+    LinePiece = false;
+    DroppedTail = false;
     LineBuffer.length = 0;
     LineStart = 0;
     CountedTo = CountedChars = 0;
@@ -227,7 +255,7 @@ __attribute__((noinline)) bool linereadmore(bool continuation) {
         if (InputIsTerminal) {
             Typed typed = terminalread(InputStream, continuation, LineBuffer);
             if (typed == Typed::TooLong) {
-                LineNumber++;
+                LineNumber += !piece;
                 linememory(false);
             }
             any = typed == Typed::Line;
@@ -237,30 +265,35 @@ __attribute__((noinline)) bool linereadmore(bool continuation) {
                 any = true;
                 if (c == '\n') break;
                 if (!textpush(LineBuffer, char(c))) {
-                    LineNumber++;
+                    LineNumber += !piece;
                     linememory(true);
                 }
             }
         }
         // A signal came while the read waited (SIGINT's handler does not
         // restart reads, and line editing gives up its line): Ctrl-C drops
-        // what was typed of the statement; any other signal, read on.
-        bool cut = InputIsTerminal ? !any && Interrupted
+        // the statement being read, but for the complete statements a piece
+        // of a line already holds, which run first; any other signal, read
+        // on.
+        bool cut = InputIsTerminal ? !any && interruptpending()
                                    : c == EOF && std::ferror(InputStream) && errno == EINTR;
         if (cut) {
             if (!InputIsTerminal) std::clearerr(InputStream);
-            if (Interrupted) {
-                Interrupted = 0;
-                LineBuffer.length = 0;
-                LineStart = 0;
-                stopstatement(Stop::Dropped);
+            if (interruptpending()) {
+                takeinterrupt();
+                if (LineBuffer.length > 0) {
+                    PieceDrop = LinePiece = true;
+                    break;
+                }
+                if (continuation) dropstatement();
+                diagf("interrupted: no statement was being read");
             }
             continue;
         }
         if (any || !nextsource()) break;
     }
     if (!any) return false;
-    LineNumber++;
+    LineNumber += !piece;
     LinesRead++;
     if (EventsOn) sourceline(LineBuffer.data, LineBuffer.length, InputAt);
     if (EchoInput) {

@@ -28,6 +28,10 @@ bool inputstart();
 // the skip after the stop reads no further than the end of that line.  Set
 // by the line reader, cleared by the tokenizer as it begins a statement.
 extern bool LineDropped;
+// The statement the reader dropped at Ctrl-C left the rest of its text in a
+// pipe: the skip after the stop reads on through its ";".  Set by the line
+// reader, read by the tokenizer.
+extern bool DroppedTail;
 // Reads on to the end of the dropped line, whose rest the reader left in
 // the stream so that the report came at once (an endless line, read from
 // /dev/zero, has no end to wait for); nothing when there is no such rest.

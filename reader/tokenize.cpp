@@ -313,7 +313,9 @@ int yomikomi(int start) {
     } catch (const StatementStop& stop) {
         // A dropped line ends the statement's text: what it held of the
         // statement is gone with it, and the next line begins a new one.
-        StopInText = stop.why == Stop::Reading && !LineDropped;
+        // So does a statement dropped at Ctrl-C, whose text may go on.
+        StopInText = (stop.why == Stop::Reading && !LineDropped) ||
+                     (stop.why == Stop::Dropped && DroppedTail);
         throw;
     } catch (const CommandTyped& typed) {
         if (typed.continuation && StatementLine != 0)

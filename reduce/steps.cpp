@@ -124,8 +124,8 @@ void steered(int rule, Ref n, Ref source) {
         LastWatch = stepcount();
         StepWatch();
     }
-    if (Interrupted) {
-        Interrupted = 0;
+    if (interruptpending()) {
+        takeinterrupt();
         stopstatement(Stop::Interrupt);
     }
     if (MaxSteps != 0 && statementsteps() > MaxSteps) stopstatement(Stop::Limit);

@@ -23,7 +23,9 @@ static bool outputfailed() { return std::ferror(Output) || (EventsOn && transcri
 // Why the first failed write to the output failed (an errno value); 0 while
 // none has, or when the C library gave no reason.
 static int OutputError = 0;
-volatile std::sig_atomic_t Interrupted = 0;
+volatile std::sig_atomic_t Interrupts = 0;
+std::int32_t InterruptsTaken = 0;
+bool InterruptEnds = true;
 void (*StepWatch)() = nullptr;
 bool StatementsStopped = false;
 int EndingStop = -1;
@@ -205,6 +207,18 @@ void warnf(std::int64_t line, std::int32_t column, const char* format, ...) {
 [[noreturn]] void stopstatement(Stop why) { throw StatementStop{why, false}; }
 
 [[noreturn]] void stopmidline(Stop why) { throw StatementStop{why, true}; }
+
+void takeinterrupt() {
+    InterruptsTaken = std::int32_t(Interrupts);
+    if (InterruptsTaken >= 2 && InterruptEnds) {
+        diagf("interrupted again: the run ends");
+        endrun(3);
+    }
+}
+
+void interruptagain() {
+    if (Interrupts >= 2 && InterruptEnds) takeinterrupt();
+}
 
 [[noreturn]] void depthover() {
     outpart(Part::Report);  // it may cut a print short in the middle of its line

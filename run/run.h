@@ -13,7 +13,8 @@
 //      tarimsen!") and a transcript that could not be written (outclose)
 //   2  a command line that cannot be used (nothing is run)
 //   3  the end of the program after a statement was stopped before its end
-//      (the step limit, an interrupt, --keep-going)
+//      (the step limit, an interrupt, --keep-going), and a second Ctrl-C
+//      while a file or a pipe is read
 // A failed pool check in the stress build is a bug of the interpreter, not a
 // way for a run to end: it is named on standard error and the process aborts.
 //
@@ -118,7 +119,7 @@ enum class Stop {
     Depth,      // nesting deeper than the evaluation stack allows
     Reading,    // the token array or atom table full, a word too long, a macro loop
     Limit,      // the statement went past the step limit (--max-steps)
-    Interrupt,  // SIGINT while the statement reduced
+    Interrupt,  // SIGINT while the statement reduced, or before it began to
     Dropped,    // SIGINT while the reader waited for the statement's text
 };
 struct StatementStop {
@@ -131,10 +132,29 @@ struct StatementStop {
 // its line; when the run goes on, the statement cycle ends the line first.
 [[noreturn]] void stopmidline(Stop why);
 
-// Set by the SIGINT handler, cleared by whoever acts on it: the step check
-// (a statement reducing) or the reader (a statement being typed).  Nothing
-// else happens in the handler.
-extern volatile std::sig_atomic_t Interrupted;
+// Ctrl-C.  The SIGINT handler only counts; the run acts on an interrupt at
+// its next safe point, and none is dropped:
+//   a reduction's step check   the statement stops as at the step limit
+//   a reduction about to begin the same, after 0 steps
+//   the reader waiting for input  the statement being typed is dropped
+//   the end of every statement  it had no safe point left: only noted
+// (so one that comes while a statement is read, parsed, printed or drawn is
+// acted on before the next one is read).  While a file or a pipe is read, a
+// second Ctrl-C of the run ends it at the next safe point, with status 3
+// after the output so far; at a terminal every one only steers.
+extern volatile std::sig_atomic_t Interrupts;  // Ctrl-C received in this run, counted by the handler
+extern std::int32_t InterruptsTaken;           // of those, the ones the run has acted on
+extern bool InterruptEnds;  // a second Ctrl-C ends the run (a file or a pipe is read): the reader's
+// An interrupt waits to be acted on.  One load: cheap enough for any loop.
+inline bool interruptpending() { return Interrupts != InterruptsTaken; }
+// Takes every waiting interrupt, the caller acting on it; when that makes
+// two in the run and InterruptEnds, the run ends instead ("interrupted
+// again: the run ends" on Diagnostics, status 3).
+void takeinterrupt();
+// For a loop that is no safe point for a first interrupt but must not
+// outlast a second (reading on through a dropped line): the run ends when a
+// second has come and InterruptEnds.
+void interruptagain();
 
 // A host's own look in the middle of a reduction, made where the reducer
 // looks for an interrupt (every few thousand steps, or every step when traced

@@ -10,19 +10,24 @@ gets the typed lines, and that Ctrl-D ends the run as the end of input does:
 THE END, status 0.  Then the session's commands (":help", ":load" and
 ":reload" of a file that changes between them, ":defs", ":show", ":stats",
 ":kind", a mistyped command, ":quit"), a line end ending a typed word, and
-the "did you mean" warning.
+the "did you mean" warning.  Ctrl-C (a SIGINT sent to the interpreter)
+steers the session however often it comes: it stops the statement under
+way, drops a statement being typed, and the session goes on to its end
+with status 3.
 """
 import os
 import re
 import pty
 import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
 import termios
 import time
 
+RUNAWAY = b'(lambda f (f f 40)) (lambda s n ((< n 2) n (+ (s s (- n 1)) (s s (- n 2)))));'
 PROMPT = b"kestrivo> "
 MORE = b"      > "
 WAIT = 20  # seconds before a missing answer counts as a hang
@@ -59,16 +64,20 @@ class Session:
         self.pos = self.seen.find(text, start) + len(text)
         return self.seen[start:self.pos]
 
-    def type(self, text):
-        """Types text once the line editor has the terminal (out of
-        canonical mode), as a person would: libedit shows the prompt before
-        it takes the terminal, and keys typed in between would be echoed by
-        the terminal itself as well."""
+    def editing(self):
+        """Waits until the line editor has the terminal (out of canonical
+        mode): libedit shows the prompt before it takes the terminal."""
         deadline = time.monotonic() + WAIT
         while termios.tcgetattr(self.master)[3] & termios.ICANON:
             if time.monotonic() > deadline:
                 raise AssertionError("the terminal never left canonical mode")
             time.sleep(0.01)
+
+    def type(self, text):
+        """Types text once the line editor has the terminal, as a person
+        would: keys typed before would be echoed by the terminal itself as
+        well."""
+        self.editing()
         os.write(self.master, text)
 
 
@@ -238,6 +247,40 @@ def main():
         s.type(b"\x04")
         s.until(b"THE END")
         s.proc.wait(timeout=WAIT)
+
+        # Ctrl-C: the runaway statement stops, the prompt comes back; a
+        # statement begun on an earlier line: dropped at its continuation
+        # prompt; a line being typed and nothing begun: nothing to drop.
+        # The session goes on.  Each signal comes while the line editor
+        # waits for a key, as a person's Ctrl-C does.
+        s = Session([kestrivo, "--quiet-gc"], env)
+        s.until(PROMPT)
+        s.type(RUNAWAY + b"\r")
+        time.sleep(0.5)
+        s.proc.send_signal(signal.SIGINT)
+        stopped = s.until(PROMPT)
+        check(b"statement interrupted after" in stopped, "the runaway stopped: %r" % stopped)
+        s.type(b"(lambda x\r")
+        s.until(MORE)
+        s.editing()
+        time.sleep(0.3)
+        s.proc.send_signal(signal.SIGINT)
+        dropped = s.until(PROMPT)
+        check(b"interrupted: the unfinished statement is dropped" in dropped,
+              "the statement being typed dropped: %r" % dropped)
+        s.type(b"writeln 'never")
+        time.sleep(0.3)
+        s.proc.send_signal(signal.SIGINT)
+        idle = s.until(PROMPT)
+        check(b"interrupted: no statement was being read" in idle, "Ctrl-C on a line not entered: %r" % idle)
+        s.type(b"writeln 'alive;\r")
+        alive = s.until(b"'alive")
+        check(b"'never" not in alive, "the line given up ran: %r" % alive)
+        s.until(PROMPT)
+        s.type(b"\x04")
+        s.until(b"THE END")
+        status = s.proc.wait(timeout=WAIT)
+        check(status == 3, "status %d after statements were stopped" % status)
 
         # --echo puts typed lines into the transcript as well.
         s = Session([kestrivo, "--echo"], env)
