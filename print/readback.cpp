@@ -34,6 +34,12 @@ constexpr std::size_t ReadbackPairLimit = 1000000;
 // Names walked when looking for the variables a value or a body uses.
 constexpr std::size_t NameWalkLimit = 100000;
 
+// Ctrl-C while the read-back walks: it is given up (ReadbackStopped).
+struct ReadbackStopped {};
+static inline void interruptible() {
+    if (interruptpending()) throw ReadbackStopped{};
+}
+
 // One frame entry: a closure entered (sub set) or a lambda's parameter
 // printed under a name of its own (lambda set).
 struct Frame {
@@ -66,30 +72,87 @@ static int framefor(int parent, Ref sub, Ref lambda, const std::string& name) {
     return id;
 }
 
+// Looking variables up.  A statement's normal form may hold a closure whose
+// environment has a binding for every call that led to it, and a variable
+// bound past them used all over its body: a walk down the environment for
+// every use made the read-back take the product of the two.  So every
+// answer is kept: for an environment's binding cell and a variable, the
+// value the environment from that cell binds it to; for a frame and a
+// variable, what it stands for there.  A walk stops where it meets a kept
+// answer and leaves one at every cell or frame it passed, so each cell and
+// each frame is walked at most once per variable, and a program has at most
+// AtomCapacity variables.
+static inline std::uint64_t lookupkey(std::uint32_t where, Ref v) { return (std::uint64_t(where) << 32) | v; }
+static std::unordered_map<std::uint64_t, Ref> EnvValues;  // (binding cell, v): the value, NoNode when unbound
+// What a variable stands for in a frame: a value and the frame it is
+// printed in, or (value NoNode) the name of the parameter of that frame's
+// lambda, frame 0 meaning the variable's own name.
+struct Meaning {
+    Ref value;
+    int frame;
+};
+static std::unordered_map<std::uint64_t, Meaning> FrameMeanings;  // (frame, v)
+static std::vector<std::uint32_t> Passed;       // binding cells a walk passed, to keep its answer at
+static std::vector<std::uint32_t> FramesPassed;  // frames a walk passed, likewise
+
+// The value the environment starting at cell p binds v to, NoNode when it
+// binds it nowhere.  The chain ends at nil or at a cell that starts no
+// binding; an environment has fewer bindings than the pool has nodes, so a
+// ring of cells ends the walk there too.
+static Ref envvalue(Ref p, Ref v) {
+    Passed.clear();
+    Ref value = NoNode;
+    for (Ref steps = 0; p != nil && isbinding(p) && steps < PoolSize; steps++) {
+        auto kept = EnvValues.find(lookupkey(p, v));
+        if (kept != EnvValues.end()) {
+            value = kept->second;
+            break;
+        }
+        Passed.push_back(p);
+        Ref cell = node(p).right;
+        if (node(p).left == v) {
+            value = node(cell).left;
+            break;
+        }
+        p = node(cell).right;
+    }
+    for (std::uint32_t q : Passed) EnvValues.emplace(lookupkey(q, v), value);
+    return value;
+}
+
 // What variable v stands for in frame f: a value and its frame (the result
 // true), or the name it prints as (false).
 static bool lookupvar(Ref v, int f, Ref& value, int& vframe, std::string& name) {
+    FramesPassed.clear();
+    Meaning m{NoNode, 0};
     for (; f > 0; f = Frames[f].parent) {
+        auto kept = FrameMeanings.find(lookupkey(std::uint32_t(f), v));
+        if (kept != FrameMeanings.end()) {
+            m = kept->second;
+            break;
+        }
+        FramesPassed.push_back(std::uint32_t(f));
         const Frame& e = Frames[f];
         if (e.lambda != NoNode) {
             if (node(e.lambda).left == v) {
-                name = e.name;
-                return false;
+                m = Meaning{NoNode, f};
+                break;
             }
             continue;
         }
-        std::size_t steps = 0;
-        for (Ref p = node(e.sub).right; p != nil && isbinding(p) && steps < NameWalkLimit; steps++) {
-            Ref cell = node(p).right;
-            if (node(p).left == v) {
-                value = node(cell).left;
-                vframe = e.parent;
-                return true;
-            }
-            p = node(cell).right;
+        Ref found = envvalue(node(e.sub).right, v);
+        if (found != NoNode) {
+            m = Meaning{found, e.parent};
+            break;
         }
     }
-    name = AtomName[node(v).right];
+    for (std::uint32_t g : FramesPassed) FrameMeanings.emplace(lookupkey(g, v), m);
+    if (m.value != NoNode) {
+        value = m.value;
+        vframe = m.frame;
+        return true;
+    }
+    name = m.frame > 0 ? Frames[m.frame].name : std::string(AtomName[node(v).right]);
     return false;
 }
 
@@ -104,6 +167,7 @@ static void namesof(Ref r, std::unordered_set<Ref>& names) {
     std::unordered_set<Ref> seen;
     std::vector<Ref> todo{r};
     while (!todo.empty() && seen.size() < NameWalkLimit) {
+        interruptible();
         Ref x = todo.back();
         todo.pop_back();
         if (!seen.insert(x).second) continue;
@@ -198,9 +262,22 @@ static int enterclosure(Ref s, int f) {
 
 static inline std::uint64_t pairkey(Ref r, int f) { return (std::uint64_t(std::uint32_t(f)) << 32) | r; }
 
+// The line is put together here and written whole once the read-back has
+// come to its end, so a read-back given up part way has written nothing.
+static std::string Line;
+
 static void emit(const char* s) {
-    if (!Counting) outs(s);
+    if (!Counting) Line += s;
 }
+
+// A label, "co<label> " or with " : " after it where it is defined.
+static void emitlabel(std::uint64_t label, bool definition) {
+    char text[40];
+    std::snprintf(text, sizeof text, definition ? "co%llu : " : "co%llu ",
+                  static_cast<unsigned long long>(label));
+    emit(text);
+}
+
 
 static void rbnode(Ref r, int f, bool paren);
 
@@ -287,6 +364,7 @@ static void rbchain(Ref r, int f, std::int32_t kind) {
 
 static void rbnode(Ref r, int f, bool paren) {
     stackguard();
+    interruptible();
     if (!Counting && Items > PrintItemLimit) return;
     std::string name;
     Ref reached = r;  // what the label names: the closure, not its lambda
@@ -306,7 +384,7 @@ static void rbnode(Ref r, int f, bool paren) {
     if (Counting) {
         if (++st.reached > 1 || Pairs.size() > ReadbackPairLimit) return;
     } else if (st.printed) {
-        outf("co%llu ", static_cast<unsigned long long>(st.label));
+        emitlabel(st.label, false);
         return;
     }
     st.printed = !Counting;
@@ -321,7 +399,7 @@ static void rbnode(Ref r, int f, bool paren) {
     }
     if (paren || shared) emit("( ");
     if (shared) {
-        if (!Counting) outf("co%llu : ", static_cast<unsigned long long>(st.label));
+        emitlabel(st.label, true);
         Items++;
     }
     if (n.kind == LAMBDA) {
@@ -355,19 +433,41 @@ static void rbnode(Ref r, int f, bool paren) {
     if (paren || shared) emit(") ");
 }
 
-void printreadback(Ref term) {
-    Frames.assign(1, Frame{-1, NoNode, NoNode, ""});
-    FrameIndex.clear();
-    Pairs.clear();
-    FirstFrame.clear();
-    Counting = true;
-    Items = 0;
-    rbnode(term, 0, false);
-    Counting = false;
-    Items = 0;
-    rbnode(term, 0, false);
+// Forgets everything one read-back kept.
+static void readbackclear() {
     Frames.clear();
     FrameIndex.clear();
     Pairs.clear();
     FirstFrame.clear();
+    EnvValues.clear();
+    FrameMeanings.clear();
+    Line.clear();
+}
+
+void printreadback(Ref term) {
+    readbackclear();
+    Frames.assign(1, Frame{-1, NoNode, NoNode, ""});
+    try {
+        Counting = true;
+        Items = 0;
+        rbnode(term, 0, false);
+        Counting = false;
+        Items = 0;
+        rbnode(term, 0, false);
+    } catch (const ReadbackStopped&) {
+        // Ctrl-C: the line is printed as without the option, so the
+        // statement still shows its normal form.
+        readbackclear();
+        takeinterrupt();
+        printterm(term, false);
+        diagf("%lld: read-back interrupted: the normal form is printed as it is",
+              static_cast<long long>(StatementLine != 0 ? StatementLine : LineNumber));
+        StatementsStopped = true;
+        return;
+    } catch (...) {
+        readbackclear();
+        throw;
+    }
+    outs(Line.c_str());
+    readbackclear();
 }

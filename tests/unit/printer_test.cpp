@@ -167,3 +167,33 @@ TEST_F(Printer, CutAfter2000Items) {
     EXPECT_TRUE(PrintsAs(nest, deep));
     EXPECT_STREQ(poolcheck(), "");
 }
+
+// --readback reads a closure back as the lambda it stands for; Ctrl-C while
+// it walks gives it up, and the line is printed as without the option.
+TEST_F(Printer, ReadbackGivesWayToCtrlC) {
+    Ref x = atom("x"), y = atom("y");
+    Ref closure = mk(SUB, mk(LAMBDA, y, x), mk(CONS, x, mk(CONS, num(5), nil)));
+    Captured plain = capture([&] { printreadback(closure); });
+    EXPECT_EQ(plain.text, "lambda y 5 ");
+
+    char* said = nullptr;
+    std::size_t size = 0;
+    std::FILE* errors = open_memstream(&said, &size);
+    std::FILE* saved = Diagnostics;
+    Diagnostics = errors;
+    StatementsStopped = false;
+    Interrupts = InterruptsTaken + 1;  // a Ctrl-C waits to be acted on
+    Captured given = capture([&] { printreadback(closure); });
+    Diagnostics = saved;
+    std::fclose(errors);
+    std::string diagnostic(said, size);
+    std::free(said);
+    EXPECT_EQ(given.text, "sub ( lambda y x ) ( cons x 5 0 ) ");
+    EXPECT_FALSE(interruptpending());
+    EXPECT_TRUE(StatementsStopped);
+    EXPECT_NE(diagnostic.find("read-back interrupted: the normal form is printed as it is"),
+              std::string::npos) << diagnostic;
+    EXPECT_STREQ(poolcheck(), "");
+    Interrupts = InterruptsTaken = 0;
+    StatementsStopped = false;
+}
