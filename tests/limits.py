@@ -74,7 +74,6 @@ LINE_TOO_LONG = ending(0, rb"\nline is too long for memory in yomikomi\n" + re.e
 # --keep-going past a dropped line: the next line's statement runs.
 LINE_DROPPED = ending(3, rb"\n'one\nline is too long for memory in yomikomi\nwriteln 'two;\n'two\n"
                       + re.escape(THEEND) + rb"\Z")
-COMMENT_READ = ending(0, rb"\n'one\n%a{40000000}%\nwriteln 'two;\n'two\n" + re.escape(THEEND) + rb"\Z")
 WORD_NO_MEMORY = ending(0, rb"\nword is too long for memory in yomikomi\n" + re.escape(THEEND) + rb"\Z")
 WORD_REPORTED = ending(0, rb"\nword is too long in yomikomi: a{40000000}\n" + re.escape(THEEND) + rb"\Z")
 POOL_OVER = ending(1, rb"\nMEMORY OVER (\d+)\n\Z")
@@ -106,13 +105,11 @@ def cases():
         "long-comment": [(comment, ["--keep-going", "{lam}"], {
             16 * MB: [LINE_DROPPED],
             64 * MB: [LINE_DROPPED],
-            1024 * MB: [COMMENT_READ],
         })],
         # An endless line (-l /dev/zero): the report as soon as memory is
         # refused, and the run's usual end, without reading on for ever.
         "endless-line": [(b"writeln 'never;\n", ["-l", "/dev/zero", "{lam}"], {
             64 * MB: [LINE_TOO_LONG],
-            1024 * MB: [LINE_TOO_LONG],
         })],
         # A 40 MB line of one word: too long to hold under the small limits;
         # under the large ones read, echoed and reported whole.
