@@ -51,7 +51,10 @@ static const char Usage[] =
     "                      its term so far is printed, and 'normal;' reduces it on\n"
     "      --keep-going    the pool exhausted, nesting too deep, a word too long,\n"
     "                      the token array or the atom table full: the report ends\n"
-    "                      only the statement, not the run\n"
+    "                      only the statement, not the run; and --deep-marking\n"
+    "      --deep-marking  a path deeper than the collector's mark stack is marked\n"
+    "                      without it instead of ending the run (pools of 12\n"
+    "                      blocks or more; on at a terminal)\n"
     "      --warn          warnings about the program on standard error\n"
     "      --latex=FILE    each expression as LaTeX in FILE: its term as read, as\n"
     "                      expanded and its normal form, and with --dot its graph\n"
@@ -84,7 +87,8 @@ static const char Usage[] =
 
 enum LongOnly {
     OptVersion = 256, OptEcho, OptNoEcho, OptStats, OptQuietGc, OptTrace, OptDot,
-    OptReadback, OptMaxSteps, OptKeepGoing, OptWarn, OptEvents, OptLatex, OptStrategies, OptProfile
+    OptReadback, OptMaxSteps, OptKeepGoing, OptWarn, OptEvents, OptLatex, OptStrategies, OptProfile,
+    OptDeepMarking
 };
 
 static const option LongOptions[] = {
@@ -101,6 +105,7 @@ static const option LongOptions[] = {
     {"readback", no_argument, nullptr, OptReadback},
     {"max-steps", required_argument, nullptr, OptMaxSteps},
     {"keep-going", no_argument, nullptr, OptKeepGoing},
+    {"deep-marking", no_argument, nullptr, OptDeepMarking},
     {"warn", no_argument, nullptr, OptWarn},
     {"events", required_argument, nullptr, OptEvents},
     {"latex", required_argument, nullptr, OptLatex},
@@ -212,6 +217,7 @@ int readcommandline(int argc, const char* const* argv, CommandLine& line) {
             line.maxsteps = value;
             break;
         case OptKeepGoing: line.keepgoing = true; break;
+        case OptDeepMarking: line.deepmarking = true; break;
         case OptWarn: line.warn = true; break;
         case OptEvents: line.events = optarg; break;
         case OptLatex:

@@ -144,6 +144,15 @@ static void eventstop(Stop why, bool endsrun) {
 
 // The atom table's fill level as the statement under way found it.
 static std::int32_t StatementAtoms = -1;
+// The collector's markings past its stack when the statement began.
+static std::uint64_t StatementDeepMarkings = 0;
+
+void notedeepmarking() {
+    if (DeepMarkings == StatementDeepMarkings) return;
+    StatementDeepMarkings = DeepMarkings;
+    diagf("%lld: a path deeper than the collector's mark stack (%d entries) was marked without it",
+          statementline(), MarkStackSize);
+}
 
 // Puts the graph back at rest after a stop in the middle of a statement: the
 // marks a print or an expansion pass left, the parser's partial terms, and
@@ -315,6 +324,7 @@ static void statement() {
 
 [[noreturn]] void commandloop() {
     sessionstart();
+    StatementDeepMarkings = DeepMarkings;
     try {
         maketermconstants();
     } catch (const StatementStop& stop) {
@@ -324,6 +334,7 @@ static void statement() {
         statsbegin();
         steerstatement();
         StatementAtoms = AtomTop;
+        StatementDeepMarkings = DeepMarkings;
         try {
             statement();
         } catch (const StatementStop& stop) {
@@ -333,6 +344,7 @@ static void statement() {
         statsend();
         endtrace();
         strategiesend();
+        notedeepmarking();
         // The last safe point for Ctrl-C that came after the statement's
         // last one (while its normal form was printed or drawn, or in a
         // statement that does not reduce): nothing is left to stop.

@@ -43,6 +43,7 @@ struct CommandLine {
     bool readback = false;             // --readback
     std::uint64_t maxsteps = 0;        // --max-steps=N; 0 no limit
     bool keepgoing = false;            // --keep-going
+    bool deepmarking = false;          // --deep-marking (also on with --keep-going)
     bool warn = false;                 // --warn
     std::uint64_t strategies = 0;      // --strategies[=N]: the other strategies' step budget; 0 off
     bool profile = false;              // --profile
@@ -112,6 +113,10 @@ void printnewnodes();
 // The end of a statement that stopped early: its report, then the end of
 // the run.
 [[noreturn]] void endstatement(Stop why);
+// "L: a path deeper than the collector's mark stack ... was marked without
+// it" on standard error when a collection of the statement under way went
+// past the stack (DeepMarking): once a statement, at its end or the run's.
+void notedeepmarking();
 // A statement of the cycle stopped early: a statement steered to a stop
 // (the step limit, an interrupt) and, with --keep-going, every other stop
 // end only the statement, the graph put back at rest; the rest end the run

@@ -102,6 +102,7 @@ static void listinputs(const Run& run) {
     Cycling = false;
     // What the lower subsystems need of the command line.
     QuietCollections = Options.quietgc;
+    DeepMarking = Options.deepmarking || Options.keepgoing;
     MaxSteps = Options.maxsteps;
     TraceLines = Options.trace;
     ProfileOn = Options.profile;
@@ -163,6 +164,7 @@ void runprogram(Run& run) {
     }
     // Every end of the run passes here: the figures of a statement the end
     // cut short, then the run's total.
+    if (Cycling) notedeepmarking();
     statsend();
     endtrace();
     statstotal();

@@ -1,6 +1,7 @@
 // The mark-and-sweep collector.  Marking walks the graph depth-first from
-// every root with the fixed MarkStack instead of recursion; the sweep is the
-// pool's own.  A node reached by the marking gets its bit in MarkBits; every
+// every root with the fixed MarkStack instead of recursion, and with
+// DeepMarking goes on past a path deeper than that stack (store.h); the
+// sweep is the pool's own.  A node reached by the marking gets its bit in MarkBits; every
 // other node goes on the free list.  The nodes' own flags are not touched:
 // a collection runs only inside makenode and takenode, never inside a print
 // or an expansion pass, so every node it can reach is at rest, and it leaves
@@ -8,6 +9,7 @@
 #include "store/store.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <vector>
 
@@ -19,6 +21,17 @@
 // walk backs up past it.
 static Ref MarkRight[MarkStackSize];
 static int MarkPending[MarkStackSize];
+
+bool DeepMarking = false;
+std::uint64_t DeepMarkings = 0;
+
+// With DeepMarking: nodes left to mark from by a path deeper than the stack
+// (unmarked, or marked since by another walk), and whether one did not fit,
+// so that the pool must be scanned for it.
+static Ref Frontier[FrontierSize];
+static int FrontierTop = 0;
+static bool FrontierLost = false;
+static bool PastStack = false;  // the marking under way went past the stack
 
 static Root Roots[RootCapacity];  // filled by the driver at start-up
 static int RootTop = 0;           // entries of Roots in use
@@ -53,6 +66,12 @@ static inline bool reachnew(Ref r) {
     return true;
 }
 
+// A node for the marking past the stack to mark from.
+static void leave(Ref r) {
+    if (FrontierTop < FrontierSize) Frontier[FrontierTop++] = r;
+    else FrontierLost = true;  // still unmarked under a marked node: the scan finds it
+}
+
 static void marknode(Ref root) {
     int depth = 0;    // entries on the path
     int pending = 0;  // entries of MarkPending in use: never more than depth
@@ -75,7 +94,17 @@ static void marknode(Ref root) {
             MarkRight[depth] = n.right;
             MarkPending[pending++] = depth;
             cur = n.left;
-            if (++depth >= MarkStackSize) markstackover();
+            if (++depth >= MarkStackSize) [[unlikely]] {
+                if (!DeepMarking) markstackover();
+                // The node's two fields are left to the marking past the
+                // stack, and the walk backs up as from a leaf.
+                depth--;
+                pending--;
+                leave(cur);
+                leave(MarkRight[depth]);
+                PastStack = true;
+                break;
+            }
         }
         // Back up to the nearest node whose right side is still to walk,
         // and turn right there.
@@ -154,10 +183,75 @@ static void markfrom(Ref root) {
     else marknode(root);
 }
 
+// ---- marking past the stack ----------------------------------------------
+// The order no longer matters once the exact walk has run out of stack:
+// only which nodes are reached does.
+
+// Marks everything reachable from r that is not marked yet, with MarkRight
+// (free once the exact walk is done) as a stack of the right fields still
+// to walk: a chain of right fields (a list, an environment) takes one entry
+// at a time.  A field that finds the stack full is left on the frontier.
+static void markpast(Ref r) {
+    Ref* todo = MarkRight;
+    int top = 0;
+    std::uint32_t live = 0;
+    Ref cur = r;
+    for (;;) {
+        while (cur != NoNode && reachnew(cur)) {
+            live++;
+            const Node& n = Pool[cur];
+            if (!isinner(n.kind)) {
+                if (n.kind != DEFINITION) break;
+                cur = n.left;
+                continue;
+            }
+            if (n.right != n.left && n.right != NoNode && !reached(n.right)) {
+                if (top < MarkStackSize) todo[top++] = n.right;
+                else leave(n.right);
+            }
+            cur = n.left;
+        }
+        if (top == 0) break;
+        cur = todo[--top];
+    }
+    Live += live;
+}
+
+// Leaves on the frontier every unmarked field of a marked node, a word of
+// the marks at a time (a stretch of 64 unmarked nodes costs one test).
+static void scanpool() {
+    std::size_t words = (std::size_t(PoolSize) + 63) / 64;
+    for (std::size_t w = 0; w < words; w++) {
+        for (std::uint64_t bits = MarkBits[w]; bits != 0; bits &= bits - 1) {
+            const Node& n = Pool[Ref(w * 64 + std::size_t(std::countr_zero(bits)))];
+            Ref fields[2] = {n.left, isinner(n.kind) ? n.right : NoNode};
+            if (!isinner(n.kind) && n.kind != DEFINITION) continue;
+            for (Ref f : fields)
+                if (f != NoNode && !reached(f)) leave(f);
+        }
+    }
+}
+
+// Marks everything the frontier leads to, scanning the pool while a node
+// did not fit it.  Each round marks at least one node, so it ends; and it
+// ends with every field of every marked node marked: the nodes the exact
+// walk reaches, no more and no fewer.
+static void markbeyond() {
+    for (;;) {
+        while (FrontierTop > 0) markpast(Frontier[--FrontierTop]);
+        if (!FrontierLost) return;
+        FrontierLost = false;
+        scanpool();
+    }
+}
+
 // Every root of a collection, in marking order: the children of the node
 // under construction, then the table the driver listed.
 static void markroots(Ref a, Ref b) {
     Live = 0;
+    PastStack = false;
+    FrontierTop = 0;
+    FrontierLost = false;
     markfrom(a);  // left child of the node makenode is building
     markfrom(b);  // its right child
     for (int i = 0; i < RootTop; i++) {
@@ -165,6 +259,7 @@ static void markroots(Ref a, Ref b) {
         std::int32_t n = root.count == nullptr ? 1 : *root.count + root.bias;
         for (std::int32_t k = 0; k < n; k++) markfrom(root.refs[k]);
     }
+    if (PastStack) [[unlikely]] markbeyond();
 }
 
 
@@ -177,6 +272,7 @@ void collect(Ref a, Ref b) {
     }
     clearmarks();
     markroots(a, b);
+    if (PastStack) DeepMarkings++;
     if (!QuietCollections) outs(" END OF MARKING...");
     std::uint32_t n = sweep(false, Live);
     freenodes = n;

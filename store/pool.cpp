@@ -233,7 +233,7 @@ void poolstart() {
     dropfree();
     LowestTaken = PoolSize;
     FewestFree = 0;
-    Collections = FreedNodes = 0;
+    Collections = FreedNodes = DeepMarkings = 0;
 }
 
 void poolrelease() {

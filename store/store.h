@@ -96,8 +96,13 @@ constexpr std::int64_t MaxBlocks = 262144;
 // The collector's path stack: one entry per node on the current path whose two
 // fields differ.  12000 entries keep a 12-block pool's longest paths in reach
 // and cost 60 KB; a deeper path ends the run with "Stack ga tarimsen!",
-// status 1 (it needs a pool of 12 blocks or more).
+// status 1 (it needs a pool of 12 blocks or more), unless DeepMarking.
 constexpr int MarkStackSize = 12000;
+// With DeepMarking, the nodes a path deeper than the stack leaves to mark
+// wait here; 4096 entries (16 KB) hold what the paths of one collection
+// leave in all but pathological graphs, and past them a scan of the pool
+// finds the rest.
+constexpr int FrontierSize = 4096;
 
 // ---- the pool (pool.cpp) ------------------------------------------------
 // A list of node references with room for one entry per node of the pool,
@@ -326,6 +331,17 @@ inline std::uint32_t realbits(float f) {
 // Marks from a, b and every root, sweeps, prints the report (unless
 // QuietCollections) and counts the collection.
 void collect(Ref a, Ref b);
+
+// A path deeper than the mark stack: without DeepMarking the run ends
+// ("Stack ga tarimsen!", status 1).  With it (--keep-going, the terminal,
+// --deep-marking; the driver sets it at start-up) the marking goes on past
+// the stack and marks exactly the nodes the stack would have: the nodes the
+// path leaves wait in a fixed list and are marked from there with the
+// stack holding only the right fields still to walk, so a list costs no
+// depth; what does not fit the list is found by a scan of the pool for
+// marked nodes with unmarked fields, repeated until one finds none.
+extern bool DeepMarking;
+extern std::uint64_t DeepMarkings;  // markings since start-up that went past the stack
 
 // The roots of a collection beyond the node under construction, in marking
 // order: a single reference, or a table of them with the variable that counts

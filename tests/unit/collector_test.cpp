@@ -316,6 +316,60 @@ TEST_F(Collector, PoolCheckFindsABrokenPool) {
     EXPECT_STREQ(poolcheck(), "");
 }
 
+// A path deeper than the mark stack: the run ends without DeepMarking; with
+// it, the marking goes on past the stack and frees exactly the nodes no root
+// reaches.  Three shapes: a list (the stack past the path holds one entry at
+// a time), a left spine of applications with a pair on the right of each
+// (the right fields pile up: past the stack they go to the frontier, and
+// past the frontier the pool is scanned), and garbage beside them.
+TEST_F(Collector, DeepMarkingFreesWhatAnExactMarkingWould) {
+    SKIP_IN_STRESS_BUILD();
+    shutdown();
+    boot(119, 1000);  // 120 blocks: no collection while the graphs are built
+    const int depth = 30000;
+    Ref one = num(1), two = num(2);
+    Ref list = nil;
+    for (int i = 0; i < depth; i++) list = mk(CONS, one, list);
+    Ref spine = atom("f");
+    for (int i = 0; i < depth; i++) spine = mk(APP, spine, mk(CONS, one, two));
+    Ref three = num(3);
+    Ref garbage = three;  // nothing the roots reach: not even nil
+    for (int i = 0; i < 5000; i++) garbage = mk(CONS, three, garbage);
+    Snapshot gone = snapshot(garbage);
+    CurrentRoot = list;
+    LastResult = spine;
+
+    // What a marking must reach: everything the roots lead to.
+    std::vector<bool> live(PoolSize, false);
+    std::size_t count = 0;
+    std::vector<Ref> roots{TrueNode, FalseNode, nil, RealZeroNode, ErrorAtom, CurrentRoot, LastResult};
+    for (std::int32_t i = 0; i <= AtomTop; i++) roots.push_back(AtomNode[i]);
+    for (Ref root : roots)
+        for (Ref r : nodesof(root))
+            if (!live[r]) {
+                live[r] = true;
+                count++;
+            }
+
+    DeepMarking = false;
+    Captured fatal = capture([] { collect(NoNode, NoNode); });
+    EXPECT_EQ(fatal.status, 1);
+    EXPECT_NE(fatal.text.find("Stack ga tarimsen!"), std::string::npos) << fatal.text;
+
+    DeepMarking = true;
+    std::uint64_t before = DeepMarkings;
+    collectnow();
+    DeepMarking = false;
+    EXPECT_EQ(DeepMarkings, before + 1);
+    EXPECT_EQ(freenodes, PoolSize - count);
+    EXPECT_TRUE(Freed("garbage", gone));
+    std::vector<bool> on = freeset();
+    std::size_t kept = 0;
+    for (Ref r = 0; r < PoolSize; r++) kept += live[r] && !on[r];
+    EXPECT_EQ(kept, count);
+    CurrentRoot = LastResult = NoNode;
+}
+
 #ifdef KESTRIVO_FIXED_POOL
 TEST_F(Collector, PoolWhoseAddressIsTakenIsRefusedWithAReport) {
     // Where the pool has a fixed address, a page already mapped inside its
