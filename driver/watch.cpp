@@ -12,11 +12,19 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 
 // The longest file name a picture gets: the folder, a source prefix, the
 // line, a statement number and the stage; generous for any real folder.
 constexpr std::size_t DotPathLimit = 4096;
+
+// The most pictures a run writes: three for each of a thousand expressions,
+// more than anyone looks through, and a bound on what one long line of short
+// statements can put on the disk (16,000 statements would write 48,000).
+constexpr int PictureLimit = 3000;
+static int Pictures = 0;  // pictures this run has tried to write
 
 // The statement being watched: its picture name, "line<L>" with the prefix
 // of its source and ".<k>" for the k-th expression starting on that line.
@@ -31,6 +39,7 @@ void watchstart() {
     if (Options.latex != nullptr) latexstart();
     LastPictured = Place{};
     SameLine = 0;
+    Pictures = 0;
 }
 
 // The picture name of the expression whose first token was read at p:
@@ -50,23 +59,60 @@ static void namepicture(const Place& p) {
                   static_cast<long long>(p.line), count);
 }
 
-// DIR/<picture name>-<stage>.dot; a file that cannot be written is reported
-// on standard error and the run goes on.
+// Opens path for a new picture: created or emptied, never through a
+// symbolic link put in its place (a link is refused, not followed).  Null,
+// with errno set, when it cannot be had.
+static std::FILE* openpicture(const std::string& path) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    std::FILE* f = fdopen(fd, "w");
+    if (f == nullptr) {
+        int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return f;
+}
+
+// DIR/<picture name>-<stage>.dot.  A picture that cannot be written is
+// reported on standard error, and a file it began is removed, so that no
+// cut picture is left behind (a full disk); the run goes on and ends with
+// status 1 (filelost).  After PictureLimit pictures no more are written,
+// with one line saying so.
 static void picture(Ref t, const char* stage) {
+    if (Pictures == PictureLimit) {
+        Pictures++;
+        diagf("%d pictures is the most a run writes: no more are written", PictureLimit);
+    }
+    if (Pictures > PictureLimit) return;
+    Pictures++;
     std::string path = std::string(Options.dotdir) + "/" + PictureName + "-" + stage + ".dot";
     if (path.size() > DotPathLimit) {
         diagf("cannot write '%s': the name is too long", path.c_str());
+        filelost();
         return;
     }
-    std::FILE* f = std::fopen(path.c_str(), "w");
+    std::FILE* f = openpicture(path);
     if (f == nullptr) {
-        diagf("cannot write '%s': %s", path.c_str(), std::strerror(errno));
+        if (errno == ELOOP) diagf("cannot write '%s': it is a symbolic link", path.c_str());
+        else diagf("cannot write '%s': %s", path.c_str(), std::strerror(errno));
+        filelost();
         return;
     }
     std::string title = std::string(PictureName) + " " + stage;
+    errno = 0;
     writedot(t, f, title.c_str());
-    if (std::fclose(f) != 0) {
-        diagf("cannot write '%s': %s", path.c_str(), std::strerror(errno));
+    bool failed = std::fflush(f) != 0 || std::ferror(f);
+    int error = errno;  // the failed write's reason, kept by the stream's later calls
+    if (std::fclose(f) != 0 && !failed) {
+        failed = true;
+        error = errno;
+    }
+    if (failed) {
+        unlink(path.c_str());
+        if (error != 0) diagf("cannot write '%s': %s", path.c_str(), std::strerror(error));
+        else diagf("cannot write '%s'", path.c_str());
+        filelost();
         return;
     }
     if (EventsOn) eventwrite("picture", {{"stage", stage}, {"name", PictureName}, {"file", path}});

@@ -9,8 +9,11 @@
 // was typed; without HOME there is no history file.
 #include "reader/reader.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -34,6 +37,36 @@ void terminalwords(const SessionWord* words, int count, const char* greeting) {
     Words = words;
     WordCount = count;
     Greeting = greeting;
+}
+
+// The history file, opened without following a symbolic link put in its
+// place (in a shared or hostile home folder a link could point the rewrite
+// at any file the user owns): a descriptor, or -1 with errno set.
+static int historyopen(int flags) {
+    return open(HistoryFile.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
+// libedit reads and writes the history by file name; given the name of the
+// descriptor historyopen opened, it reaches that file and no other.
+static std::string historypath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Says once in the run that the history file cannot be kept, and why.
+static void historyfailed(const char* reason) {
+    if (HistoryFailed) return;
+    HistoryFailed = true;
+    diagf("cannot write the history file '%s': %s", HistoryFile.c_str(), reason);
+}
+
+// Rewrites the history file with the history as it now is.
+static void historywrite() {
+    int fd = historyopen(O_WRONLY | O_CREAT);
+    if (fd < 0) {
+        historyfailed(errno == ELOOP ? "it is a symbolic link" : std::strerror(errno));
+        return;
+    }
+    int error = write_history(historypath(fd).c_str());  // an errno value, or 0
+    if (error != 0) historyfailed(std::strerror(error));
+    close(fd);
 }
 
 // The process's own transcript is a stream of its own over standard output
@@ -140,7 +173,15 @@ static void terminalstart(std::FILE* in) {
         HistoryFile = std::string(home) + "/.kestrivo_history";
     }
     stifle_history(HistoryLines);
-    if (!HistoryFile.empty()) read_history(HistoryFile.c_str());  // none yet is no fault
+    if (!HistoryFile.empty()) {
+        int fd = historyopen(O_RDONLY);
+        if (fd >= 0) {
+            read_history(historypath(fd).c_str());
+            close(fd);
+        } else if (errno == ELOOP) {  // none yet is no fault; a link is
+            historyfailed("it is a symbolic link");
+        }
+    }
     TerminalReady = true;
     if (Greeting != nullptr) {
         std::fputs(Greeting, rl_outstream);
@@ -172,10 +213,7 @@ Typed terminalread(std::FILE* in, bool continuation, TextBuffer& line) {
     }
     if (worthkeeping(typed)) {
         add_history(typed);
-        if (!HistoryFile.empty() && write_history(HistoryFile.c_str()) != 0 && !HistoryFailed) {
-            HistoryFailed = true;
-            diagf("cannot write the history file '%s'", HistoryFile.c_str());
-        }
+        if (!HistoryFile.empty()) historywrite();
     }
     std::free(typed);
     return Typed::Line;

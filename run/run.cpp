@@ -154,7 +154,12 @@ void outcheck() {
     if (outputfailed()) endrun(1);
 }
 
+static bool FilesLost = false;  // filelost was called in this run
+void filelost() { FilesLost = true; }
+
 int outclose(int status) {
+    if (FilesLost && (status == 0 || status == 3)) status = 1;
+    FilesLost = false;  // the next run in this process starts clean
     if (!flushed()) {
         if (OutputError != 0)
             diagf("write error: %s", std::strerror(OutputError));

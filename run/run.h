@@ -10,7 +10,8 @@
 //   0  the exit statement, end of input, every run-time stop after its report
 //   1  start-up failures ("File not open", "MEMORY OVER ...", "cannot start
 //      the interpreter thread"), the collector's stack overflow ("Stack ga
-//      tarimsen!") and a transcript that could not be written (outclose)
+//      tarimsen!"), a transcript that could not be written (outclose) and a
+//      picture that could not be (filelost)
 //   2  a command line that cannot be used (nothing is run)
 //   3  the end of the program after a statement was stopped before its end
 //      (the step limit, an interrupt, --keep-going), and a second Ctrl-C
@@ -79,8 +80,12 @@ void outflush();
 void outcheck();
 // The last act of a run: flushes the output and returns the status to end
 // with, status itself, or 1 after "kestrivo: write error: REASON" on
-// Diagnostics when a write to the output failed.
+// Diagnostics when a write to the output failed, or when a file was lost.
 int outclose(int status);
+// A file the run writes beside the transcript (a picture) could not be
+// written, was reported on Diagnostics and removed: the run goes on, and
+// outclose turns its status 0 or 3 into 1, so that a script sees the loss.
+void filelost();
 
 // --warn: remarks about the program on Diagnostics, never in the transcript.
 // The reader and the reducer each test the switch where they would warn; the

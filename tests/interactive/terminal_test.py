@@ -6,7 +6,8 @@
 Checks that a prompt asks for each statement and another for its
 continuation, that a typed line shows once (the terminal's own display, no
 echo into the transcript), that Tab completes a name, that the history file
-gets the typed lines, and that Ctrl-D ends the run as the end of input does:
+gets the typed lines (and is never written through a symbolic link put in
+its place), and that Ctrl-D ends the run as the end of input does:
 THE END, status 0.  Then the session's commands (":help", ":load" and
 ":reload" of a file that changes between them, ":defs", ":show", ":stats",
 ":kind", a mistyped command, ":quit"), a line end ending a typed word, and
@@ -247,6 +248,28 @@ def main():
         s.type(b"\x04")
         s.until(b"THE END")
         s.proc.wait(timeout=WAIT)
+
+        # A symbolic link put where the history file goes is not followed:
+        # the file it names keeps its text, and the session says once that
+        # it keeps no history.
+        linkhome = os.path.join(home, "linked")
+        os.mkdir(linkhome)
+        target = os.path.join(home, "precious")
+        with open(target, "wb") as f:
+            f.write(b"not a history\n")
+        os.symlink(target, os.path.join(linkhome, ".kestrivo_history"))
+        s = Session([kestrivo], dict(env, HOME=linkhome))
+        s.until(PROMPT)
+        s.type(b"writeln 'one;\r")
+        s.until(PROMPT)
+        s.type(b"writeln 'two;\r")
+        s.until(PROMPT)
+        s.type(b"\x04")
+        s.until(b"THE END")
+        s.proc.wait(timeout=WAIT)
+        check(open(target, "rb").read() == b"not a history\n", "the history written through a link")
+        check(s.seen.count(b"cannot write the history file") == 1
+              and b"it is a symbolic link" in s.seen, "one line about the link: %r" % s.seen)
 
         # Ctrl-C: the runaway statement stops, the prompt comes back; a
         # statement begun on an earlier line: dropped at its continuation
