@@ -237,8 +237,8 @@ void counted(bool beta) {
 void turned() {
     ++Work;
     if (Work % ReferencePoll != 0) return;
-    if (Interrupted) {
-        Interrupted = 0;
+    if (interruptpending()) {
+        takeinterrupt();
         throw GivenUp{Finish::Stopped};
     }
     if (Work - WorkAtStep > IdleLimit) throw GivenUp{Finish::Diverges};
