@@ -189,6 +189,7 @@ void statementstopped(const StatementStop& stop) {
             graphatrest();
         }
         printnewnodes();
+        watchstopped(why);
         if (why == Stop::Limit)
             diagf("%lld: statement stopped after %llu steps", statementline(),
                   static_cast<unsigned long long>(MaxSteps));
@@ -201,6 +202,7 @@ void statementstopped(const StatementStop& stop) {
     default:
         break;
     }
+    watchstopped(why);
     if (!Options.keepgoing) endstatement(why);
     if (stop.lineopen) outs("\n");  // the report's line, which THE END would have ended
     stopreport(why);

@@ -140,6 +140,9 @@ void watchstart();
 void watchparsed(Ref t);
 void watchexpanded(Ref t);
 void watchnormal(Ref t);
+// An expression stopped short of its normal form, for the LaTeX document:
+// called once the transcript has told the stop, before the run ends with it.
+void watchstopped(Stop why);
 // The normal-form line: read back with --readback, else as printed.
 void printnormal(Ref t);
 
@@ -189,6 +192,8 @@ struct Expression {
     std::uint64_t steps;          // its reduction steps
     std::int32_t newnodes;        // the nodes its reduction built
     const char* picture;          // its pictures' name (line<L>...), null without --dot
+    const char* stop = nullptr;   // why it stopped short of its normal form, in words;
+                                  // normal is then the term as it stands, or ""
 };
 void latexexpression(const Expression& e);
 // The end of the document, and the file closed: every end of a run passes.

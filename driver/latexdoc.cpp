@@ -169,9 +169,14 @@ void latexexpression(const Expression& e) {
     std::fprintf(Latex, "&%s &&\\text{as read}\\\\\n", cell(e.parsed).c_str());
     if (e.expanded != e.parsed)
         std::fprintf(Latex, "={}&%s &&\\text{definitions expanded}\\\\\n", cell(e.expanded).c_str());
-    std::fprintf(Latex, "\\twoheadrightarrow{}&%s &&\\text{normal form: %llu step%s, %d new node%s}\n",
-                 cell(e.normal).c_str(), static_cast<unsigned long long>(e.steps), e.steps == 1 ? "" : "s",
-                 int(e.newnodes), e.newnodes == 1 ? "" : "s");
+    // A stopped expression: the term as it stands (or an ellipsis when the
+    // stop cut a rewrite short), reached in some steps, not its normal form.
+    std::fprintf(Latex, "%s&%s &&\\text{%s%s%llu step%s, %d new node%s}\n",
+                 e.stop != nullptr ? "\\rightarrow^{*}{}" : "\\twoheadrightarrow{}",
+                 e.stop != nullptr && e.normal.empty() ? "\\dots" : cell(e.normal).c_str(),
+                 e.stop != nullptr ? e.stop : "normal form", e.stop != nullptr ? " after " : ": ",
+                 static_cast<unsigned long long>(e.steps),
+                 e.steps == 1 ? "" : "s", int(e.newnodes), e.newnodes == 1 ? "" : "s");
     std::fputs("\\end{align*}\n", Latex);
     if (e.picture == nullptr || Pictures.empty()) return;
     std::size_t nodes = graphnodes(std::string(Options.dotdir) + "/" + e.picture + "-normal.dot");

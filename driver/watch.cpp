@@ -153,7 +153,10 @@ static std::string ParsedText, ExpandedText;
 
 void watchparsed(Ref t) {
     if (WarnOn) checknames();
-    if (Options.latex != nullptr) ParsedText = printed(t, false);
+    if (Options.latex != nullptr) {
+        ParsedText = printed(t, false);
+        ExpandedText.clear();  // until this expression's expansion is done
+    }
     if (Options.dotdir == nullptr) return;
     namepicture(StatementPlace);
     picture(t, "parsed");
@@ -176,8 +179,25 @@ void watchnormal(Ref t) {
     if (EventsOn) eventwrite("result", {{"line", StatementPlace.line}, {"term", printed(t, false)}});
     if (WarnOn) warnstuck(t, StatementPlace.line);
     if (Options.dotdir != nullptr) picture(t, "normal");
-    if (Options.latex != nullptr)
+    if (Options.latex != nullptr) {
         latexexpression(Expression{StatementPlace.line, ParsedText, ExpandedText, printed(t, Options.readback),
                                    statementsteps(), newnodescount(),
                                    Options.dotdir != nullptr ? PictureName : nullptr});
+        ParsedText.clear();
+    }
+}
+
+void watchstopped(Stop why) {
+    if (Options.latex == nullptr || ParsedText.empty()) return;  // no expression parsed
+    const char* words = why == Stop::Limit       ? "stopped at the step limit"
+                        : why == Stop::Interrupt ? "interrupted"
+                        : why == Stop::Exhausted ? "the pool ran out"
+                        : why == Stop::Depth     ? "nesting too deep"
+                                                 : "stopped";
+    // Steered to a stop between two rewrites, the term stands whole, as the
+    // transcript has just printed it; any other stop may cut a rewrite short.
+    std::string now = why == Stop::Limit || why == Stop::Interrupt ? printed(CurrentRoot, false) : "";
+    latexexpression(Expression{StatementPlace.line, ParsedText, ExpandedText.empty() ? ParsedText : ExpandedText,
+                               now, statementsteps(), newnodescount(), nullptr, words});
+    ParsedText.clear();
 }

@@ -8,7 +8,7 @@ DIR holds reductions.lam, with the document it must give in
 reductions.tex (from its \\section* on, sharing labels renamed in order of
 appearance, as the golden runner renames them), and hostile.lam, whose names
 and atoms mean something to TeX and whose longest term passes the writer's
-cut.  Each runs with --latex and --dot; the transcript must be the one the
+cut, and stopped.lam, whose expression stops short of its normal form.  Each runs with --latex and --dot; the transcript must be the one the
 run without them prints.  --compile also turns every normal-form picture
 into TikZ with dot2tex and compiles both documents with pdflatex, which must
 end without an error and take in every picture.
@@ -45,16 +45,21 @@ def body(tex):
     return tex[tex.index("\\section*"):]
 
 
-def run(kestrivo, folder, program, out):
-    """Runs program with --latex and --dot into out; the document's text."""
-    plain = subprocess.run([kestrivo, program], cwd=folder, stdout=subprocess.PIPE, timeout=300)
-    document = os.path.join(out, program[:-4] + ".tex")
-    pictures = os.path.join(out, program[:-4] + "-fig")
-    got = subprocess.run([kestrivo, "--latex=" + document, "--dot=" + pictures, program], cwd=folder,
-                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+def run(kestrivo, folder, program, out, options=(), lastblock=None, name=None):
+    """Runs program with --latex and --dot into out (the document named
+    name, else for the program), options before it and lastblock after;
+    the document's text.  Without options, standard error must be empty."""
+    after = [program] + ([str(lastblock)] if lastblock is not None else [])
+    plain = subprocess.run([kestrivo] + list(options) + after, cwd=folder, stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, timeout=300)
+    name = name or program[:-4]
+    document = os.path.join(out, name + ".tex")
+    pictures = os.path.join(out, name + "-fig")
+    got = subprocess.run([kestrivo, "--latex=" + document, "--dot=" + pictures] + list(options) + after,
+                         cwd=folder, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
     if got.returncode != plain.returncode or got.stdout != plain.stdout:
         fail("%s: the transcript with --latex is not the one without" % program)
-    if got.stderr:
+    if got.stderr != plain.stderr or (got.stderr and not options):
         fail("%s: standard error %r" % (program, got.stderr))
     with open(document, encoding="utf-8") as f:
         return f.read(), pictures
@@ -84,6 +89,30 @@ def compile_document(tex, pictures):
         asked = set(re.findall(r"\\kestrivopicture\{[^}]*/(line[^}]*-normal\.tex)\}", f.read()))
     if not asked or drawn != asked:
         fail("%s took in the pictures %s, not %s" % (name, sorted(drawn), sorted(asked)))
+
+
+def rows(tex):
+    """The rows of the document's displays that follow a term as read."""
+    return [line for line in tex.split("\n") if line.startswith(("={}&", "\\rightarrow", "\\twoheadrightarrow"))]
+
+
+def stopped(kestrivo, folder, out, compiling):
+    """stopped.lam: an expression stopped at the step limit shows the term
+    as it stands, not as a normal form, and the run goes on; one whose pool
+    runs out shows that it did, with no term."""
+    tex, pictures = run(kestrivo, folder, "stopped.lam", out, ["--keep-going", "--max-steps=6"])
+    got = rows(tex)
+    if not (len(got) == 4 and got[1].startswith("\\rightarrow^{*}{}&") and "\\mathtt{sub}" in got[1]
+            and "stopped at the step limit after " in got[1]
+            and got[3] == "\\twoheadrightarrow{}&25 &&\\text{normal form: 4 steps, 3 new nodes}"):
+        fail("stopped.lam at the step limit: %r" % got)
+    if compiling:
+        compile_document(os.path.join(out, "stopped.tex"), pictures)
+    tex, _ = run(kestrivo, folder, "stopped.lam", out, ["--keep-going"], lastblock=0, name="exhausted")
+    got = rows(tex)
+    if not (len(got) == 4 and got[1].startswith("\\rightarrow^{*}{}&\\dots &&\\text{the pool ran out after ")
+            and got[3].startswith("\\twoheadrightarrow{}&25 ")):
+        fail("stopped.lam in a pool that runs out: %r" % got)
 
 
 def main():
@@ -116,6 +145,7 @@ def main():
             fail("hostile.lam: the graph of the long list is not left out")
         if compiling:
             compile_document(os.path.join(out, "hostile.tex"), pictures)
+        stopped(kestrivo, folder, out, compiling)
     print("latex: %d problems" % len(failures))
     return 1 if failures else 0
 
