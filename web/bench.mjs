@@ -3,10 +3,23 @@
 //
 // Each program of bench/peers (or those named) runs N times (default 5) in
 // the page's own interpreter worker, in Debian's Chromium, and N times in the
-// console binary, the two interleaved; each side's figure is the median of
-// the time_ms that --stats gives for the program's expression statements
-// (the time of the statement itself, start-up and page loading left out).
-// The page's worker runs with the options the page gives it.
+// console binary, the two interleaved, both with the options the page gives
+// by default (settings.js).  Two figures for each side, each the median of
+// the N runs:
+//   time_ms   the sum of what --stats gives for the program's expression
+//             statements: the time of the statements themselves, start-up
+//             and page loading left out.  It is time by the clock, and on
+//             a machine shared with other work it counts their time too.
+//   cpu ms    the processor time of the whole run: for the page, of the
+//             worker's thread (its schedstat, from /proc), the transcript's
+//             posting and the graph files included; for the console, of its
+//             process (wait4's account of the child), start-up and the
+//             first touch of the pool's pages included.  Other work on the
+//             machine moves it far less than the clock, so it is the
+//             steadier of the two.
+// The page's transcript must be the console's, byte for byte: a program
+// whose transcripts differ (one the browser's smaller stack stops with the
+// depth report) is named and not compared.
 //
 //   --native BINARY   the console binary (default build/kestrivo)
 //   --dist DIR        the built page (default web/dist)
@@ -17,6 +30,8 @@ import { tmpdir } from "node:os";
 import { dirname, join, resolve } from "node:path";
 import { fileURLToPath } from "node:url";
 import { chromium } from "playwright-core";
+
+import { options, counts, normalize } from "./src/settings.js";
 
 const web = dirname(fileURLToPath(import.meta.url));
 const root = resolve(web, "..");
@@ -58,6 +73,52 @@ function serve() {
   });
 }
 
+// The threads of Chromium's dedicated workers, as /proc names them
+// ("pid/tid"): the bench's own worker is the only one of them at work.
+function workerthreads() {
+  const found = [];
+  for (const pid of readdirSync("/proc").filter((d) => /^\d+$/.test(d))) {
+    let cmdline;
+    try {
+      cmdline = readFileSync(`/proc/${pid}/cmdline`, "utf8");
+    } catch {
+      continue;
+    }
+    if (!/chrom/.test(cmdline.split("\0")[0])) continue;
+    for (const tid of readdirSync(`/proc/${pid}/task`)) {
+      try {
+        if (readFileSync(`/proc/${pid}/task/${tid}/comm`, "utf8").startsWith("DedicatedWorker")) found.push(`${pid}/task/${tid}`);
+      } catch {
+        // gone
+      }
+    }
+  }
+  if (found.length === 0) throw new Error("no worker thread of Chromium's found in /proc");
+  return found;
+}
+
+// Nanoseconds the threads have run on a processor (the first figure of
+// schedstat).
+const cputime = (threads) => threads.reduce((sum, t) => sum + Number(readFileSync(`/proc/${t}/schedstat`, "utf8").split(" ")[0]), 0);
+
+// A run of the console binary: its transcript, standard error and processor
+// time in ms (Python's wait4 of the child: Node gives none; spawned, not
+// forked, so that the copy of a forked Python is not counted as the child's).
+const Rusage = `import os, sys, tempfile
+out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
+pid = os.posix_spawn(sys.argv[1], sys.argv[1:], os.environ,
+    file_actions=[(os.POSIX_SPAWN_DUP2, out.fileno(), 1), (os.POSIX_SPAWN_DUP2, err.fileno(), 2)])
+u = os.wait4(pid, 0)[2]
+out.seek(0)
+err.seek(0)
+sys.stdout.buffer.write(("%.3f\\n" % ((u.ru_utime + u.ru_stime) * 1000)).encode() + out.read())
+sys.stderr.buffer.write(err.read())`;
+function nativerun(file, lastblock, tokens, words) {
+  const r = spawnSync("python3", ["-c", Rusage, native, ...words, file, String(lastblock), String(tokens)], { encoding: "utf8" });
+  const nl = r.stdout.indexOf("\n");
+  return { cpu: Number(r.stdout.slice(0, nl)), stdout: r.stdout.slice(nl + 1), stderr: r.stderr };
+}
+
 const server = await serve();
 const profile = mkdtempSync(join(tmpdir(), "kestrivo-bench-"));
 const context = await chromium.launchPersistentContext(profile, {
@@ -80,44 +141,63 @@ try {
         w.postMessage({ start: {} });
       }),
   );
-  // The options the page gives by default.
+  // The options and the token count the page gives by default; the pool is
+  // the program's own.
+  const settings = normalize(null);
+  const words = options(settings);
+  const tokens = counts(settings)[1];
   const inpage = (program, lastblock) =>
     page.evaluate(
-      ({ program, lastblock }) =>
+      ({ program, lastblock, tokens, words }) =>
         new Promise((done) => {
           const w = window.benchworker;
           const id = Math.random();
+          let stdout = "";
           let stderr = "";
           w.onmessage = (e) => {
             if (e.data.id !== id) return;
-            for (const b of e.data.batch ?? []) if (b.err !== undefined) stderr += b.err;
-            if (e.data.done) done(stderr.split("\n"));
+            for (const b of e.data.batch ?? []) {
+              if (b.out !== undefined) stdout += b.out;
+              if (b.err !== undefined) stderr += b.err;
+            }
+            if (e.data.done) done({ stdout, stderr });
           };
-          w.postMessage({ id, program, lastblock, tokens: 1000, options: ["--warn", "--stats"] });
+          w.postMessage({ id, program, lastblock, tokens, options: words });
         }),
-      { program, lastblock },
+      { program, lastblock, tokens, words },
     );
+  const workers = workerthreads();
 
-  console.log(`program   page ms   console ms   ratio   (median of ${runs}, time_ms of the statements; then the fastest of each)`);
+  console.log(`program   time_ms: page  console  ratio   cpu ms: page  console  ratio   (medians of ${runs})`);
   for (const name of programs) {
     const file = join(peers, `${name}.lam`);
     const program = readFileSync(file, "utf8");
     const lastblock = Pools[name] ?? 199;
-    const page = [];
-    const console_ = [];
+    const page_ = { ms: [], cpu: [] };
+    const console_ = { ms: [], cpu: [] };
+    let differs = null;
     for (let r = 0; r < runs; r++) {
-      page.push(statementms(await inpage(program, lastblock)));
-      const err = spawnSync(native, ["--stats", file, String(lastblock)], { stdio: ["ignore", "ignore", "pipe"] }).stderr;
-      console_.push(statementms(err.toString().split("\n")));
+      const before = cputime(workers);
+      const p = await inpage(program, lastblock);
+      page_.cpu.push((cputime(workers) - before) / 1e6);
+      page_.ms.push(statementms(p.stderr.split("\n")));
+      const c = nativerun(file, lastblock, tokens, words);
+      console_.cpu.push(c.cpu);
+      console_.ms.push(statementms(c.stderr.split("\n")));
+      if (p.stdout !== c.stdout) {
+        differs = p.stdout;
+        break;
+      }
     }
-    const p = median(page);
-    const c = median(console_);
-    const pmin = Math.min(...page);
-    const cmin = Math.min(...console_);
-    console.log(
-      `${name.padEnd(8)} ${p.toFixed(1).padStart(8)} ${c.toFixed(1).padStart(12)} ${(p / c).toFixed(2).padStart(7)}` +
-        `   ${pmin.toFixed(1).padStart(8)} ${cmin.toFixed(1).padStart(8)} ${(pmin / cmin).toFixed(2).padStart(6)}`,
-    );
+    if (differs !== null) {
+      // The browser's call stack is smaller than the console's thread: a
+      // program nested deep enough stops with the depth report there.
+      const said = differs.split("\n").find((l) => /overflow|stop/i.test(l)) ?? "another transcript";
+      console.log(`${name.padEnd(8)}  not compared: the page's run says "${said}", the console's does not`);
+      continue;
+    }
+    const row = (a, b) => `${a.toFixed(1).padStart(8)} ${b.toFixed(1).padStart(8)} ${(a / b).toFixed(2).padStart(6)}`;
+    console.log(`${name.padEnd(8)}  ${row(median(page_.ms), median(console_.ms))}       ${row(median(page_.cpu), median(console_.cpu))}`);
   }
 } finally {
   await context.close();
