@@ -5,7 +5,7 @@
 // the page's own interpreter worker, in Debian's Chromium, and N times in the
 // console binary, the two interleaved, both with the options the page gives
 // by default (settings.js).  Two figures for each side, each the median of
-// the N runs:
+// the N runs, and the median of the N paired ratios page / console:
 //   time_ms   the sum of what --stats gives for the program's expression
 //             statements: the time of the statements themselves, start-up
 //             and page loading left out.  It is time by the clock, and on
@@ -196,8 +196,14 @@ try {
       console.log(`${name.padEnd(8)}  not compared: the page's run says "${said}", the console's does not`);
       continue;
     }
-    const row = (a, b) => `${a.toFixed(1).padStart(8)} ${b.toFixed(1).padStart(8)} ${(a / b).toFixed(2).padStart(6)}`;
-    console.log(`${name.padEnd(8)}  ${row(median(page_.ms), median(console_.ms))}       ${row(median(page_.cpu), median(console_.cpu))}`);
+    // The ratio is the median of the runs' own ratios, each page run over
+    // the console run just after it: a pair runs within a second, so a
+    // change in the machine's load moves both of its figures alike.
+    const row = (a, b) => {
+      const ratio = median(a.map((x, k) => x / b[k]));
+      return `${median(a).toFixed(1).padStart(8)} ${median(b).toFixed(1).padStart(8)} ${ratio.toFixed(2).padStart(6)}`;
+    };
+    console.log(`${name.padEnd(8)}  ${row(page_.ms, console_.ms)}       ${row(page_.cpu, console_.cpu)}`);
   }
 } finally {
   await context.close();

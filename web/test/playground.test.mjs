@@ -470,11 +470,19 @@ test("the page is usable at 1024 pixels wide and on a narrow screen", async () =
     assert.ok(await p.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth), `${width}: the page scrolls sideways`);
     for (const id of ["run", "stop", "share", "settings-button", "examples"]) {
       const box = await p.locator(`#${id}`).boundingBox();
-      assert.ok(box && box.x >= 0 && box.x + box.width <= width, `${width}: #${id} is off the screen`);
+      assert.ok(box && box.x >= 0 && box.x + box.width <= width && box.y + box.height <= 800, `${width}: #${id} is off the screen`);
     }
-    // The editor has room for a line of the demo's width.
+    // The editor has room for a line of the demo's width, and a good part
+    // of it is on the first screen, under the toolbar.
     const editor = await p.locator("#editor").boundingBox();
     assert.ok(editor.width >= Math.min(width - 40, 470), `${width}: the editor is ${editor.width} px wide`);
+    assert.ok(editor.y + 300 <= 800, `${width}: the editor begins ${editor.y} px down the first screen`);
+    // The settings panel opened on a narrow screen still fits across it.
+    await p.click("#settings-button");
+    assert.ok(await p.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth), `${width}: the settings run off the side`);
+    const field = await p.locator("#setting-blocks").boundingBox();
+    assert.ok(field.x >= 0 && field.x + field.width <= width, `${width}: the pool's field is off the screen`);
+    await p.click("#settings-button");
     assert.equal((await run(p)).tone, "ok");
     const card = await p.locator("#transcript .statement").first().boundingBox();
     assert.ok(card.x + card.width <= width, `${width}: a card runs off the screen`);
