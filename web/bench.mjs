@@ -73,27 +73,40 @@ function serve() {
   });
 }
 
-// The threads of Chromium's dedicated workers, as /proc names them
-// ("pid/tid"): the bench's own worker is the only one of them at work.
-function workerthreads() {
-  const found = [];
-  for (const pid of readdirSync("/proc").filter((d) => /^\d+$/.test(d))) {
-    let cmdline;
+// The threads of the dedicated workers of the browser started with this
+// profile ("pid/task/tid" under /proc): the processes descended from the
+// one whose command line names the profile.  Other browsers on the machine
+// (another test run) are left out; in this one only the bench's own worker
+// is at work while a program runs.
+function workerthreads(profile) {
+  const pids = readdirSync("/proc").filter((d) => /^\d+$/.test(d));
+  const parent = new Map();
+  let browser = null;
+  for (const pid of pids) {
     try {
-      cmdline = readFileSync(`/proc/${pid}/cmdline`, "utf8");
+      const stat = readFileSync(`/proc/${pid}/stat`, "utf8");
+      parent.set(pid, stat.slice(stat.lastIndexOf(")") + 2).split(" ")[1]);
+      const cmdline = readFileSync(`/proc/${pid}/cmdline`, "utf8").split("\0");
+      if (cmdline.includes(`--user-data-dir=${profile}`) && !cmdline.some((w) => w.startsWith("--type="))) browser = pid;
     } catch {
-      continue;
-    }
-    if (!/chrom/.test(cmdline.split("\0")[0])) continue;
-    for (const tid of readdirSync(`/proc/${pid}/task`)) {
-      try {
-        if (readFileSync(`/proc/${pid}/task/${tid}/comm`, "utf8").startsWith("DedicatedWorker")) found.push(`${pid}/task/${tid}`);
-      } catch {
-        // gone
-      }
+      // gone
     }
   }
-  if (found.length === 0) throw new Error("no worker thread of Chromium's found in /proc");
+  const ours = (pid) => {
+    for (let p = pid; p !== undefined && p !== "0" && p !== "1"; p = parent.get(p)) if (p === browser) return true;
+    return false;
+  };
+  const found = [];
+  for (const pid of pids.filter(ours)) {
+    try {
+      for (const tid of readdirSync(`/proc/${pid}/task`)) {
+        if (readFileSync(`/proc/${pid}/task/${tid}/comm`, "utf8").startsWith("DedicatedWorker")) found.push(`${pid}/task/${tid}`);
+      }
+    } catch {
+      // gone
+    }
+  }
+  if (found.length === 0) throw new Error("no worker thread of the browser's found in /proc");
   return found;
 }
 
@@ -166,7 +179,7 @@ try {
         }),
       { program, lastblock, tokens, words },
     );
-  const workers = workerthreads();
+  const workers = workerthreads(profile);
 
   console.log(`program   time_ms: page  console  ratio   cpu ms: page  console  ratio   (medians of ${runs})`);
   for (const name of programs) {
