@@ -61,3 +61,7 @@ TMPDIR="$fuzztmp" "$fuzzer" "${options[@]}" -max_total_time="$seconds" -fork="$j
 # In fork mode each status line starts with the inputs run so far ("#N:").
 inputs=$(grep -oE '^#[0-9]+' "$log" | tail -n 1 | tr -d '#' || true)
 echo "fuzz: ${inputs:-0} inputs in ${seconds}s"
+# What the fuzzing exercised: the corpus it leaves, replayed once, counted by
+# the options each input picks.
+KESTRIVO_FUZZ_REPORT=1 "$fuzzer" "${options[@]}" -runs=0 fuzz/corpus-run fuzz/corpus 2>&1 |
+  grep '^fuzz: options: '
