@@ -20,6 +20,7 @@ static Ref constantterm(const char* text) {
 // "new" and "garbage" forget every name interned since start-up.
 static void cutatoms() {
     AtomTop = StartupAtomTop;
+    forgetkept();
     forgetstartupdefinitions();
 }
 
@@ -31,6 +32,11 @@ static void printline(Ref t, Part part) {
     printterm(t, false);
     outs("\n");
 }
+
+// The statement under way has expanded or reduced a term, and so may have
+// rewritten the bodies of definitions: a stop then gives them back
+// (restoredefinitions).
+static bool Rewriting = false;
 
 // The reduction of CurrentRoot to its normal form.
 //
@@ -73,6 +79,7 @@ Ref evalexpr(int n) {
     Ref t = fterm(0, n);
     printline(t, Part::Parsed);
     watchparsed(t);
+    Rewriting = true;
     DepthPhase = "expand";
     t = expand(t);  // no allocation from the parse until CurrentRoot holds t
     printline(t, Part::Expanded);
@@ -92,6 +99,7 @@ Ref quietexpr(int n) {
     Ref t = fterm(0, n);
     profileclaim(t, NoNode);
     if (WarnOn) checknames();
+    Rewriting = true;
     DepthPhase = "expand";
     CurrentRoot = expand(t);  // no allocation from the parse until CurrentRoot holds it
     Ref r = normalform();
@@ -165,6 +173,25 @@ static void graphatrest() {
     ParseRootTop = 0;
 }
 
+// When the pool cannot hold the definitions' bodies after a stop: the
+// stopped term and the last result go, and the collection that follows
+// frees them.
+static void letgoforbodies() {
+    if (StoppedRoot != NoNode)
+        diagf("%lld: the stopped term is let go: the definitions need the pool", statementline());
+    StoppedRoot = CurrentRoot = NoNode;
+    if (LastResult != NoNode && node(LastResult).kind != DEFINITION) LastResult = NoNode;
+}
+
+// After a stop: the definitions the statement may have rewritten are given
+// back their bodies, so nothing of it stays reachable but the stopped term
+// that "normal" can take up.
+static void undorewrites() {
+    if (!Rewriting) return;
+    Rewriting = false;
+    restoredefinitions(letgoforbodies);
+}
+
 void statementstopped(const StatementStop& stop) {
     Stop why = stop.why;
     if (Options.keepgoing || why == Stop::Dropped || why == Stop::Limit || why == Stop::Interrupt)
@@ -197,13 +224,17 @@ void statementstopped(const StatementStop& stop) {
             diagf("%lld: statement interrupted after %llu steps", statementline(),
                   static_cast<unsigned long long>(statementsteps()));
         StoppedRoot = CurrentRoot;
+        undorewrites();
         StatementsStopped = true;
         return;
     default:
         break;
     }
     watchstopped(why);
-    if (!Options.keepgoing) endstatement(why);
+    if (!Options.keepgoing) {
+        if (WarnOn && LimitNote[0] != '\0') diagf("%lld: %s", statementline(), LimitNote);
+        endstatement(why);
+    }
     if (stop.lineopen) outs("\n");  // the report's line, which THE END would have ended
     stopreport(why);
     graphatrest();
@@ -211,6 +242,7 @@ void statementstopped(const StatementStop& stop) {
     // to go, and so are those of a stopped term whose resumption stopped.
     if (StoppedRoot == CurrentRoot) StoppedRoot = NoNode;
     CurrentRoot = NoNode;
+    undorewrites();
     // Nothing refers to the names the statement added to the atom table
     // any more (its partial term is dropped; a definition is made only once
     // its body is read), so they go: a table the statement filled would
@@ -219,9 +251,20 @@ void statementstopped(const StatementStop& stop) {
     skipstatement();
     const char* what = why == Stop::Exhausted ? "the pool is exhausted"
                        : why == Stop::Depth   ? "nesting too deep"
+                       : LimitNote[0] != '\0' ? LimitNote
                                               : "the statement cannot be read";
     diagf("%lld: statement stopped: %s", statementline(), what);
+    LimitNote[0] = '\0';
     StatementsStopped = true;
+}
+
+// A limit that refused part of a statement without stopping it (a macro the
+// table cannot take): the note, where a user asked for more than the
+// transcript says.
+static void notelimitrefusal() {
+    if (LimitNote[0] == '\0') return;
+    if (WarnOn || Options.keepgoing) diagf("%lld: %s", statementline(), LimitNote);
+    LimitNote[0] = '\0';
 }
 
 #ifdef KESTRIVO_STRESS_GC
@@ -303,6 +346,7 @@ static void statement() {
     } else if (is(word, "normal")) {
         if (StoppedRoot != NoNode) {  // the stopped expression reduces on
             statsexpression();
+            Rewriting = true;
             CurrentRoot = StoppedRoot;
             LastResult = reduceroot();
             return;
@@ -335,6 +379,8 @@ static void statement() {
     for (;;) {
         statsbegin();
         steerstatement();
+        Rewriting = false;
+        LimitNote[0] = '\0';
         StatementAtoms = AtomTop;
         StatementDeepMarkings = DeepMarkings;
         try {
@@ -347,6 +393,7 @@ static void statement() {
         endtrace();
         strategiesend();
         notedeepmarking();
+        notelimitrefusal();
         // The last safe point for Ctrl-C that came after the statement's
         // last one (while its normal form was printed or drawn, or in a
         // statement that does not reduce): nothing is left to stop.

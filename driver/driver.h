@@ -163,6 +163,17 @@ Ref defname(int n);   // NoNode when the name may not be defined
 void keeptruthapart(Ref atom);
 // Gives x and y, when the program defined them, fresh atoms.
 void forgetstartupdefinitions();
+// After a stop in the middle of an expression: every expanded definition
+// gets back its body as first parsed, not yet expanded, so the stopped
+// statement leaves nothing hanging from it (a definition that cannot be
+// parsed again, see define.cpp, is left as it is).  When the pool cannot
+// hold a body, letgo (when not null) is called once to let go of what else
+// holds it, and the parse tried again; a body that still does not fit
+// leaves its name standing for the error atom, with a line on standard
+// error, and the result is false.
+bool restoredefinitions(void (*letgo)());
+// Forgets every definition's kept body (start-up, "new", "garbage").
+void forgetkept();
 
 // ---- commands typed at the terminal (session.cpp) -----------------------
 // Start-up: the files loaded so far, the words Tab completes and the line

@@ -24,6 +24,7 @@ void resetstate() {
     CurrentRoot = LastResult = StoppedRoot = NoNode;
     nil = RealZeroNode = TrueNode = FalseNode = ErrorAtom = NoNode;
     AtomTop = StartupAtomTop = -1;
+    forgetkept();
     ParseRootTop = 0;
     newnodes = 0;
     freenodes = 0;

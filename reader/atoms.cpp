@@ -68,6 +68,9 @@ Ref fatom(const char* text) {
     for (int i = 0; i <= AtomTop; i++)
         if (std::strcmp(AtomName[i], text) == 0) return AtomNode[i];
     if (AtomTop + 1 >= AtomCapacity) {
+        notelimit("'%s' would be name %d; the atom table holds %d, %d of them the interpreter's "
+                  "(\"new;\" or \"garbage;\" forgets the program's names)",
+                  text, AtomCapacity + 1, AtomCapacity, StartupAtomTop + 1);
         outs(" atoms is overflow in fatom");
         stopmidline(Stop::Reading);
     }

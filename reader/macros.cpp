@@ -12,6 +12,8 @@ void defmacro(int n) {
     if (n < 1) return;  // "macro" with no name
     const char* name = starray[1];
     if (MacroTop + 1 >= MacroRows) {
+        notelimit("macro %s is refused: the macro table holds %d macros, kept for the whole run", name,
+                  MacroRows);
         outf("macro table is full: %s\n", name);
         return;
     }
@@ -23,6 +25,7 @@ void defmacro(int n) {
         const char* piece = i <= n ? starray[i] : ";";
         std::size_t size = std::strlen(piece);
         if (length + size + (i <= n) >= std::size_t(MacroBody)) {
+            notelimit("macro %s is refused: a body holds at most %d characters", name, MacroBody - 1);
             outf("macro body is too long: %s\n", name);
             return;
         }

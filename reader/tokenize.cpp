@@ -130,6 +130,9 @@ static inline bool isterminator(char c) {
 }
 
 [[noreturn]] void slotoverflow() {
+    notelimit("the statement needs more than the %d slots of the token array; the third number "
+              "after the file name gives more (kestrivo FILE LASTBLOCK TOKENS)",
+              int(TokenCapacity));
     outs("starray is overflow in yomikomi");
     stopmidline(Stop::Reading);
 }
@@ -150,9 +153,18 @@ static inline bool isterminator(char c) {
     }
     if (t.body == nullptr) LineAt = p;
     if (!held) {
+        notelimit("a word too long for memory; words have at most %d characters", MaxWord);
         outs("word is too long for memory in yomikomi\n");
         stopstatement(Stop::Reading);
     }
+    // The note quotes a long word by its beginning.
+    constexpr std::size_t QuotedWord = 40;
+    if (WordText.length <= QuotedWord)
+        notelimit("'%.*s' has %zu characters; words have at most %d", int(WordText.length), WordText.data,
+                  WordText.length, MaxWord);
+    else
+        notelimit("'%.*s...' has %zu characters; words have at most %d", int(QuotedWord - 8), WordText.data,
+                  WordText.length, MaxWord);
     outs("word is too long in yomikomi: ");
     std::fwrite(WordText.data, 1, WordText.length, Output);
     outs("\n");
@@ -169,6 +181,7 @@ static int expandmacro(int i, int level) {
     // Every chain of distinct macros is at most MacroRows deep, so a deeper
     // expansion is a macro that reaches its own name.
     if (level >= MacroRows) {
+        notelimit("macro %s reaches its own name: macros nest at most %d deep", MacroTable[row].name, MacroRows);
         outf("macro is overflow in yomikomi: %s\n", MacroTable[row].name);
         stopstatement(Stop::Reading);
     }

@@ -29,6 +29,14 @@ bool InterruptEnds = true;
 void (*StepWatch)() = nullptr;
 bool StatementsStopped = false;
 int EndingStop = -1;
+char LimitNote[LimitNoteSize] = "";
+
+void notelimit(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(LimitNote, sizeof LimitNote, format, args);
+    va_end(args);
+}
 
 // The transcript's buffer: big enough that a run writing to a file makes
 // few system calls.

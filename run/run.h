@@ -96,6 +96,15 @@ extern bool WarnOn;
 void warnf(std::int64_t line, std::int32_t column, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
+// What a limit stopped or refused, in words a user can act on ("'factorial'
+// has 9 characters; words have at most 8"): written where the limit bites,
+// empty otherwise.  The driver shows it on Diagnostics where a user asked
+// for more than the transcript says (--warn, --keep-going, the terminal)
+// and empties it after each statement.
+constexpr int LimitNoteSize = 256;
+extern char LimitNote[LimitNoteSize];
+void notelimit(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // How a run ends, carried from endrun to runkestrivo.
 struct RunEnd {
     int status;
