@@ -38,6 +38,14 @@ static void printline(Ref t, Part part) {
 // (restoredefinitions).
 static bool Rewriting = false;
 
+// The same, short: the line of a statement stopped part way.
+static void printshortline(Ref t, Part part) {
+    outpart(part);
+    DepthPhase = "printterm";
+    printstopped(t);
+    outs("\n");
+}
+
 // The reduction of CurrentRoot to its normal form.
 //
 // The reducer's records of the statement before are forgotten here, before
@@ -118,7 +126,9 @@ static void stopreport(Stop why) {
     if (why == Stop::Exhausted && insatu && CurrentRoot != NoNode) {
         try {
             DepthPhase = "printterm";
-            printline(CurrentRoot, Part::Insatu);
+            // A run that goes on shows it short, as a steered stop does.
+            if (Options.keepgoing && TraceLines < 0) printshortline(CurrentRoot, Part::Insatu);
+            else printline(CurrentRoot, Part::Insatu);
         } catch (const StatementStop&) {  // too deep to print: its own report is out
         }
     }
@@ -209,9 +219,12 @@ void statementstopped(const StatementStop& stop) {
     case Stop::Interrupt:
         // Steered to a stop between two rewrites: the term so far is the
         // statement's normal-form line, and "normal" reduces it on.
+        // The term as it stands, short; --trace, which shows the steps,
+        // shows the whole of it.
         try {
             DepthPhase = "printterm";
-            printline(CurrentRoot, Part::Normal);
+            if (TraceLines >= 0) printline(CurrentRoot, Part::Normal);
+            else printshortline(CurrentRoot, Part::Normal);
         } catch (const StatementStop&) {  // too deep to print: its own report is out
             graphatrest();
         }

@@ -28,6 +28,13 @@ void printtermto(std::FILE* to, Ref term, bool paren);
 // the nodes its pre-pass reached.
 void printrestore();
 
+// The normal-form line of a statement stopped part way: term with
+// indirections followed and no sharing labels, cut after about
+// StoppedLineWidth characters with "..." (stopped.cpp).  Reads the graph
+// only: takes no node and writes no flag.
+constexpr std::size_t StoppedLineWidth = 200;  // about a line and a half of a terminal
+void printstopped(Ref term);
+
 // Prints a normal form with every closure read back as the lambda term it
 // stands for, parameters renamed where a value put in would be captured,
 // sharing labelled as printterm labels it (readback.cpp).  Takes no node and
