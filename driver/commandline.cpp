@@ -42,6 +42,8 @@ static const char Usage[] =
     "                      collections, nodes freed, pool high-water mark, time),\n"
     "                      and their total when the run ends\n"
     "      --quiet-gc      do not print the collection reports\n"
+    "      --gc-reports    at a terminal, every collection report (by default one\n"
+    "                      line a statement sums them up)\n"
     "      --trace[=N]     every rewrite on standard error: its rule, its node and\n"
     "                      the node's term; at most N lines a statement (default\n"
     "                      10000), then how many were not shown\n"
@@ -88,7 +90,7 @@ static const char Usage[] =
 enum LongOnly {
     OptVersion = 256, OptEcho, OptNoEcho, OptStats, OptQuietGc, OptTrace, OptDot,
     OptReadback, OptMaxSteps, OptKeepGoing, OptWarn, OptEvents, OptLatex, OptStrategies, OptProfile,
-    OptDeepMarking
+    OptDeepMarking, OptGcReports
 };
 
 static const option LongOptions[] = {
@@ -106,6 +108,7 @@ static const option LongOptions[] = {
     {"max-steps", required_argument, nullptr, OptMaxSteps},
     {"keep-going", no_argument, nullptr, OptKeepGoing},
     {"deep-marking", no_argument, nullptr, OptDeepMarking},
+    {"gc-reports", no_argument, nullptr, OptGcReports},
     {"warn", no_argument, nullptr, OptWarn},
     {"events", required_argument, nullptr, OptEvents},
     {"latex", required_argument, nullptr, OptLatex},
@@ -218,6 +221,7 @@ int readcommandline(int argc, const char* const* argv, CommandLine& line) {
             break;
         case OptKeepGoing: line.keepgoing = true; break;
         case OptDeepMarking: line.deepmarking = true; break;
+        case OptGcReports: line.gcreports = true; break;
         case OptWarn: line.warn = true; break;
         case OptEvents: line.events = optarg; break;
         case OptLatex:

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 // Parses the fixed text of a constant term.
 static Ref constantterm(const char* text) {
@@ -280,6 +281,23 @@ static void notelimitrefusal() {
     LimitNote[0] = '\0';
 }
 
+bool SummarizeCollections = false;
+
+// n with a comma between each three digits: 372,142.
+static std::string grouped(std::uint64_t n) {
+    std::string digits = std::to_string(n);
+    for (int at = int(digits.size()) - 3; at > 0; at -= 3) digits.insert(std::size_t(at), ",");
+    return digits;
+}
+
+// The line that sums up a statement's collections at a terminal.
+static void summarizecollections(std::uint64_t collections, std::uint64_t freed) {
+    if (!SummarizeCollections || collections == 0) return;
+    std::fprintf(terminalout(), "kestrivo: %s collection%s freed %s nodes\n", grouped(collections).c_str(),
+                 collections == 1 ? "" : "s", grouped(freed).c_str());
+    std::fflush(terminalout());
+}
+
 #ifdef KESTRIVO_STRESS_GC
 // The stress build's check between statements.  A failure is a bug of the
 // interpreter, never of the program: it is named on standard error, after
@@ -394,6 +412,7 @@ static void statement() {
         steerstatement();
         Rewriting = false;
         LimitNote[0] = '\0';
+        std::uint64_t collections = Collections, freed = FreedNodes;
         StatementAtoms = AtomTop;
         StatementDeepMarkings = DeepMarkings;
         try {
@@ -417,6 +436,7 @@ static void statement() {
         // Read from a pipe or a terminal, each statement's output is seen
         // as soon as it is made.
         if (InputWaits) outflush();
+        summarizecollections(Collections - collections, FreedNodes - freed);
 #ifdef KESTRIVO_STRESS_GC
         checkpool();
 #endif

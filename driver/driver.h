@@ -38,6 +38,7 @@ struct CommandLine {
     int echo = -1;                     // --echo 1, --no-echo 0, -1 by the input
     bool stats = false;                // --stats
     bool quietgc = false;              // --quiet-gc
+    bool gcreports = false;            // --gc-reports: every report at a terminal too
     std::int64_t trace = -1;           // --trace[=N]: lines a statement; -1 off
     const char* dotdir = nullptr;      // --dot=DIR
     bool readback = false;             // --readback
@@ -122,6 +123,11 @@ void notedeepmarking();
 // end only the statement, the graph put back at rest; the rest end the run
 // (endstatement).
 void statementstopped(const StatementStop& stop);
+
+// At a terminal without --gc-reports or --quiet-gc: the collections of a
+// statement are summed up in one line on the terminal, not reported one by
+// one.  Set at start-up; the :gc command clears it.
+extern bool SummarizeCollections;
 
 // ---- the figures of --stats (stats.cpp) ---------------------------------
 void statsreset();       // start-up: no statement counted yet

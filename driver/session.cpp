@@ -93,6 +93,7 @@ static void gc(const char* argument) {
     bool on = !QuietCollections;
     switchcommand(":gc", argument, on);
     QuietCollections = !on;
+    SummarizeCollections = false;  // the user chose
 }
 
 // Opens a file to read for :load or :reload; null, with the reason on

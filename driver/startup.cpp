@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 #include <sys/stat.h>
+#include <unistd.h>
 
 Ref CurrentRoot = NoNode;
 Ref LastResult = NoNode;
@@ -102,7 +103,9 @@ static void listinputs(const Run& run) {
     EchoChoice = Options.echo;
     Cycling = false;
     // What the lower subsystems need of the command line.
-    QuietCollections = Options.quietgc;
+    SummarizeCollections = Options.session && !Options.quietgc && !Options.gcreports;
+    QuietCollections = Options.quietgc || SummarizeCollections;
+    DiagOwnLine = Options.session && isatty(STDOUT_FILENO) && isatty(STDERR_FILENO);
     DeepMarking = Options.deepmarking || Options.keepgoing;
     MaxSteps = Options.maxsteps;
     TraceLines = Options.trace;

@@ -47,9 +47,11 @@ constexpr std::size_t TranscriptBuffer = std::size_t(1) << 16;
 struct Channel {
     int fd;
     int error;
+    char last;  // the last byte written, a line end before any
 };
-static Channel StandardOutput{STDOUT_FILENO, 0};
-static Channel StandardError{STDERR_FILENO, 0};
+static Channel StandardOutput{STDOUT_FILENO, 0, '\n'};
+static Channel StandardError{STDERR_FILENO, 0, '\n'};
+bool DiagOwnLine = false;
 
 // The write under the process's own streams: all of data, going on after a
 // signal and after a short write; on a failure, as many bytes as were
@@ -65,10 +67,12 @@ static ssize_t channelwrite(void* cookie, const char* data, std::size_t size) {
         } else if (n < 0 && errno == EINTR) {
             continue;  // interrupted before a byte was written: write again
         } else {
+            if (done > 0) c.last = data[done - 1];
             if (c.error == 0) c.error = n < 0 ? errno : EIO;  // no progress and no reason
             break;
         }
     }
+    if (done > 0) c.last = data[done - 1];
     return ssize_t(done);
 }
 
@@ -127,6 +131,16 @@ static void diagv(const char* lead, const char* format, va_list args) {
     }
     va_end(again);
     if (EventsOn) eventwrite("diagnostic", {{"text", text}});
+    // On a terminal the transcript shares: what it has written goes out
+    // first, and a line it left open (a collection report, the print
+    // operator's text) is ended on this side, so the message starts a line.
+    if (DiagOwnLine && Output == OwnOutput && Diagnostics == OwnErrors) {
+        std::fflush(Output);
+        if (StandardOutput.last != '\n') {
+            std::fputc('\n', Diagnostics);
+            StandardOutput.last = '\n';
+        }
+    }
     if (longer.empty()) {
         std::fwrite(line, 1, text.size() + 1, Diagnostics);
     } else {

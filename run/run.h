@@ -61,7 +61,11 @@ std::FILE* standarderror();
 // Formatted output through the one stream.
 void outf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 inline void outs(const char* s) { std::fputs(s, Output); }
-// A diagnostic line: "kestrivo: " and the text, on Diagnostics.
+// A diagnostic line: "kestrivo: " and the text, on Diagnostics.  With
+// DiagOwnLine (the driver sets it when both streams are one terminal), the
+// transcript is flushed first and a line it left open is ended on
+// Diagnostics, so every message starts a line of its own.
+extern bool DiagOwnLine;
 void diagf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // A write to the transcript can fail: a full disk, a pipe whose reader has

@@ -232,6 +232,42 @@ def main():
         status = s.proc.wait(timeout=WAIT)
         check(status == 0, "status %d after Ctrl-D" % status)
 
+        # A one-block pool: a runaway exhausts it.  The terminal gets one
+        # summary line for the statement's collections and no report; the
+        # stop's message starts a line; the definition it ran through gives
+        # the runaway back, so the next statement answers.
+        quiet = dict(env, HOME=os.path.join(home, "quiet"))  # a history of its own
+        os.mkdir(quiet["HOME"])
+        g = Session([kestrivo, "-", "0"], quiet)
+        g.until(PROMPT)
+        g.type(b"square = lambda x (* x x);\r")
+        g.until(PROMPT)
+        g.type(b"omega = (lambda x (x x)) (lambda x (x x));\r")
+        g.until(PROMPT)
+        g.type(b"omega;\r")
+        stopped = g.until(PROMPT)
+        check(b"GARBAGE" not in stopped, "no collection report at the terminal: %r" % stopped)
+        check(re.search(rb"\nkestrivo: [0-9,]+ collections freed [0-9,]+ nodes\r\n", stopped) is not None,
+              "one summary line of the collections: %r" % stopped)
+        check(re.search(rb"\nkestrivo: [0-9]+: statement stopped: the pool is exhausted", stopped) is not None,
+              "the stop's message on a line of its own: %r" % stopped)
+        g.type(b"square 3;\r")
+        answer = g.until(PROMPT)
+        check(b"\n9 " in answer and b"exhausted" not in answer, "square 3 after the runaway: %r" % answer)
+        g.type(b"\x04")
+        g.until(b"THE END")
+        g.proc.wait(timeout=WAIT)
+        # --gc-reports: every report, as a file's run prints them.
+        r = Session([kestrivo, "--gc-reports", "-", "0"], quiet)
+        r.until(PROMPT)
+        r.type(b"(lambda x (x x)) (lambda x (x x));\r")
+        reports = r.until(PROMPT)
+        check(b"GARBAGE...  END OF MARKING" in reports and b"collections freed" not in reports,
+              "--gc-reports prints the reports: %r" % reports)
+        r.type(b"\x04")
+        r.until(b"THE END")
+        r.proc.wait(timeout=WAIT)
+
         history = os.path.join(home, ".kestrivo_history")
         text = open(history, "rb").read() if os.path.exists(history) else b""
         # libedit writes a blank inside a line as \040.
