@@ -174,13 +174,12 @@ void notedeepmarking() {
 }
 
 // Puts the graph back at rest after a stop in the middle of a statement: the
-// marks a print or an expansion pass left, the parser's partial terms, and
-// the rewrite the pool's exhaustion cut short.  Every live node is then
-// reachable from the roots, none half rewritten.  (The reducer's own marks
-// may stay: they are at rest until the next reduction forgets them.)
+// parser's partial terms, and the rewrite the pool's exhaustion cut short.
+// Every live node is then reachable from the roots, none half rewritten.  (A
+// walk the stop cut short ended as the stop unwound through it; the
+// reducer's records may stay until the next reduction forgets them.)
 static void graphatrest() {
     endcut(true);
-    poolrest();
     ParseRootTop = 0;
 }
 

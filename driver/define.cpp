@@ -34,11 +34,7 @@ Ref defname(int n) {
     profileclaim(body, d);
     keepbody(d, std::move(tokens));
     if (WarnOn) keepnotes(d);
-    Node& def = node(d);
-    def.kind = DEFINITION;
-    def.left = body;
-    def.shared = 1;  // not expanded yet
-    def.mark = 1;
+    makedefinition(d, body);
     keepwritten(d, n);
     return d;
 }

@@ -11,19 +11,17 @@
 // printer prints it once; a field that leads to a node drawn already is an
 // edge back to it, so a cycle is drawn as a cycle.
 //
-// Flags: the pre-pass is the printer's (mark 0 = reached, shared 0 = reached
-// twice), the walk sets mark 1 on the nodes it draws, and every node the
-// pre-pass reached is put back to rest at the end.  Both passes keep their
-// own stacks instead of recursing, so a graph the printer could print never
-// runs out of depth here.  No node is taken from the pool.
+// A picture is a walk (store.h): the reach pass is the printer's, which
+// finds the nodes to label; the drawing pass marks each node it draws done,
+// and the end of the walk puts every node back at rest.  Both passes keep
+// their own stacks instead of recursing, so a graph the printer could print
+// never runs out of depth here.  No node is taken from the pool.
 #include "print/print.h"
 
 #include "reader/reader.h"
 
 #include <string>
 #include <vector>
-
-static NodeList& Reached = PoolLists[ReachedList];
 
 // A picture draws at most this many inner nodes, and the rest of the graph
 // goes to the cut node like what the printer's cut leaves out.  The printer's
@@ -33,26 +31,6 @@ static NodeList& Reached = PoolLists[ReachedList];
 // applications (each counts its name, at most its label too), so every other
 // picture meets the printer's cut first.
 constexpr std::size_t DotNodeLimit = 1500;
-
-// The printer's pre-pass, with a stack of its own.
-static void dotreach(Ref term) {
-    std::vector<Ref> todo{term};
-    while (!todo.empty()) {
-        Ref r = todo.back();
-        todo.pop_back();
-        while (isinner(node(r).kind)) {
-            Node& n = node(r);
-            if (n.mark == 0) {
-                n.shared = 0;
-                break;
-            }
-            n.mark = 0;
-            Reached.items[Reached.top++] = r;
-            todo.push_back(n.left);
-            r = n.right;
-        }
-    }
-}
 
 // Text for a DOT string: quotes and backslashes escaped, "&" as an entity,
 // control characters shown as \r or ?, and bytes that are not UTF-8 as
@@ -152,7 +130,7 @@ struct DotWriter {
         const Node& n = node(r);
         const char* name = n.kind == APP ? "@" : OperatorTable[n.kind];
         drawn++;
-        if (n.shared == 0)
+        if (istwice(r))
             std::fprintf(out, "  n%u [label=\"co%u : %s\", shape=box, style=bold];\n", r, r, name);
         else
             std::fprintf(out, "  n%u [label=\"%s\", shape=box];\n", r, name);
@@ -166,19 +144,19 @@ struct DotWriter {
             DotStep s = todo.back();
             todo.pop_back();
             Node& n = node(s.r);
-            if (s.chain >= 0 && n.kind == s.chain && n.mark == 0 && n.shared != 0) {
+            if (s.chain >= 0 && n.kind == s.chain && !isdone(s.r) && !istwice(s.r)) {
                 if (over()) {
                     cutedge(s.from, s.side);
                     continue;
                 }
-                n.mark = 1;  // a link of the chain: drawn, its operand next
+                walkdone(s.r);  // a link of the chain: drawn, its operand next
                 drawinner(s.r);
                 edge(s.from, s.side, s.r);
                 todo.push_back({n.right, s.r, RightSide, s.chain});
                 todo.push_back({n.left, s.r, LeftSide, -1});
                 continue;
             }
-            bool drawnbefore = isinner(n.kind) && n.mark != 0;
+            bool drawnbefore = isinner(n.kind) && isdone(s.r);
             if (items > PrintItemLimit || (drawn >= DotNodeLimit && !drawnbefore)) {
                 cutedge(s.from, s.side);
                 continue;
@@ -189,10 +167,10 @@ struct DotWriter {
                 continue;
             }
             edge(s.from, s.side, s.r);
-            if (n.mark != 0) continue;  // drawn already: the edge leads back to it
-            n.mark = 1;
+            if (isdone(s.r)) continue;  // drawn already: the edge leads back to it
+            walkdone(s.r);
             drawinner(s.r);
-            if (n.shared == 0) items++;  // its label
+            if (istwice(s.r)) items++;  // its label
             if (isoneoperand(n.kind)) {
                 items++;
                 todo.push_back({n.left, s.r, LeftSide, -1});
@@ -209,18 +187,12 @@ struct DotWriter {
 };
 
 void writedot(Ref term, std::FILE* out, const char* title) {
-    Reached.top = 0;
-    dotreach(term);
+    WalkScope walk;
+    walkreach(term, WalkFields::Both);
     std::fprintf(out, "digraph \"%s\" {\n", dotquote(title).c_str());
     std::fprintf(out, "  node [fontname=\"Helvetica\"];\n  edge [fontname=\"Helvetica\", fontsize=10];\n");
     DotWriter writer;
     writer.out = out;
     writer.walk(term);
     std::fprintf(out, "}\n");
-    for (std::size_t i = 0; i < Reached.top; i++) {
-        Node& n = node(Reached.items[i]);
-        n.mark = 1;
-        n.shared = 1;
-    }
-    Reached.top = 0;
 }

@@ -7,7 +7,8 @@
 //
 // Bounds: a print stops after 2000 counted items (atoms, operator names,
 // label definitions); sub-terms already begun still print their ")".
-// Every node the pre-pass reached is back at rest when printterm returns.
+// A print is a walk (store.h): every node it reached is back at rest when
+// printterm returns or a stop unwinds through it.
 #pragma once
 
 #include "store/store.h"
@@ -18,15 +19,12 @@
 
 constexpr int PrintItemLimit = 2000;
 
-// Prints term; paren says whether the outermost node is parenthesised.
-// Every flag is left as it was found, the reducer's finished marks included,
-// so a print in the middle of a reduction changes nothing the reduction sees.
+// Prints term; paren says whether the outermost node is parenthesised.  It
+// touches only the walk bits, never the flags, so a print in the middle of a
+// reduction changes nothing the reduction sees.
 void printterm(Ref term, bool paren);
 // The same print on another stream (the trace's line), the transcript untouched.
 void printtermto(std::FILE* to, Ref term, bool paren);
-// After a print stopped part way (nesting too deep), puts back the flags of
-// the nodes its pre-pass reached.
-void printrestore();
 
 // The normal-form line of a statement stopped part way: term with
 // indirections followed and no sharing labels, cut after about
@@ -43,8 +41,8 @@ void printreadback(Ref term);
 
 // Writes term to out as a Graphviz directed graph called title: the nodes and
 // edges the printer would print, labelled as it labels them, with a "cut"
-// node where its 2000-item cut falls (dot.cpp).  Takes no node and leaves
-// every flag at rest.
+// node where its 2000-item cut falls (dot.cpp).  Takes no node; a walk, it
+// touches only the walk bits.
 void writedot(Ref term, std::FILE* out, const char* title);
 
 // A term in the usual notation, as LaTeX math (latex.cpp), from the text the

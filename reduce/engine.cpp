@@ -16,10 +16,9 @@
 // n), and so does any term that shares a part along many paths (a pair of a
 // pair of a pair ... of the same node).  A node is recorded only once its
 // form is complete, so a cyclic term still descends until the depth guard.
-// Such a node is marked with shared = 2 (non-zero, so the printer sees a
-// node reached once) and listed; the marks are cleared before the next
-// statement reduces, since a later definition of a name inside can unstick
-// the node.
+// Such a node gets FinishedFlag and is listed; the flags are cleared before
+// the next statement reduces, since a later definition of a name inside can
+// unstick the node.
 static NodeList& Finished = PoolLists[FinishedList];
 
 // Where runs of indirections end.
@@ -30,42 +29,38 @@ static NodeList& Finished = PoolLists[FinishedList];
 // reach the value, and a list of n elements would cost n*n/2 steps.  So when
 // reduce returns a node that no later reduce in this statement can take
 // further, every indirection its walk went through records that node as its
-// end (shared = 3, Ends.items at its position), and later walks jump there.
+// end (EndFlag, Ends.items at its position), and later walks jump there.
 //
 // The record changes no node, so the graph, the printer's labels and every
 // count stay as they are.  It is exact because an indirection never changes
 // while it lives, nor do the indirections and expanded definitions after it,
 // and the end is a node reduce returns as it is: a lambda, a pair, an atom,
 // a closure, or a node finished in this statement.  A collection keeps the
-// whole run of a live indirection, and a dead one goes back to shared = 1
-// before it is used again, so the record survives collections; it is
+// whole run of a live indirection, and a dead one is written whole, its
+// flags clear, before it is used again, so the record survives collections; it is
 // forgotten with the finished nodes before the next statement reduces, since
 // a new definition can make a finished node reducible again.  A walk round a ring
 // never ends at such a node, so it records nothing and the ring watch sees
 // the same nodes as before.
 static NodeList& Ends = PoolLists[EndList];
 
-static inline bool isreducermark(std::uint8_t flag) {
-    return flag == FinishedMark || flag == EndMark || flag == LookupMark;
-}
-
 // A list longer than this fraction of the pool's used part is forgotten by a
 // pass over that part: the list's nodes lie all over it, a cache miss each,
 // while the pass goes in order at a fraction of that a node.
 constexpr Ref ForgetByPass = 16;  // a list of more than 1/16 of the used part
 
-// Every node the list names goes back to rest (a node since freed and reused
-// is at rest already).  Only listed nodes carry the reducer's marks, and
-// only nodes once handed out are listed, so putting back every such mark in
-// the used part of the pool comes to the same.
+// Every node the list names loses the reducer's flags (a node since freed
+// and reused has them clear already).  Only listed nodes carry them, and
+// only nodes once handed out are listed, so clearing them in the whole used
+// part of the pool comes to the same.
 static void forgetlisted() {
     if (Finished.top > (PoolSize - LowestTaken) / ForgetByPass) {
         for (Ref r = LowestTaken; r < PoolSize; r++)
-            if (isreducermark(Pool[r].shared)) Pool[r].shared = 1;
+            if (Pool[r].flags & ReducerFlags) Pool[r].flags &= std::uint8_t(~ReducerFlags);
     } else {
         for (std::size_t i = 0; i < Finished.top; i++) {
             Node& x = node(Finished.items[i]);
-            if (isreducermark(x.shared)) x.shared = 1;
+            x.flags &= std::uint8_t(~ReducerFlags);
         }
     }
     Finished.top = 0;
@@ -81,13 +76,13 @@ void forgetfinished() { forgetlisted(); }
 
 void finish(Ref n) {
     listforstatement(n);
-    node(n).shared = FinishedMark;
+    node(n).flags |= FinishedFlag;
 }
 
 // The next node after indirection n: its recorded end, or its operand.
 static inline Ref nextafter(Ref n) {
     const Node& x = node(n);
-    return x.shared == EndMark ? Ends.items[n] : x.left;
+    return (x.flags & EndFlag) ? Ends.items[n] : x.left;
 }
 
 // Records end as the end of every indirection from the first one of a
@@ -104,9 +99,12 @@ static void recordend(Ref from, Ref end, std::uint32_t hops) {
         }
         if (x.kind != IDENT) return;  // cannot happen: the walk came this way
         Ref next = nextafter(u);
-        if (x.shared != EndMark) {
+        if (!(x.flags & EndFlag)) {
             listforstatement(u);
-            x.shared = EndMark;
+            // EndFlag is the only flag an indirection can carry (the others
+            // are for finished nodes, pairs and definitions), so the byte is
+            // written whole, with no load.
+            x.flags = EndFlag;
         }
         Ends.items[u] = end;
         u = next;
@@ -118,7 +116,7 @@ Ref definitionterm(Ref d) {
     for (;;) {
         if (metagain(ring, d)) return d;  // stands only for itself: stuck
         Node& def = node(d);
-        if (def.shared) expand(d);  // sets shared to 0 and expands the body
+        if (def.flags & Unexpanded) expand(d);  // clears the flag and expands the body
         Ref t = def.left;
         if (node(t).kind != DEFINITION) return t;
         d = t;
@@ -205,7 +203,6 @@ Ref reduce(Ref n) {
             x.left = normalize(x.left);
             outpart(Part::Output);
             printterm(x.left, false);
-            forgetlookups();  // the print put the flags of what it reached back to 1
             return FalseNode;
         case DEFINITION: {  // a name defined after its mention was expanded
             if (metagainbuilding(ring, n)) return n;
@@ -216,7 +213,7 @@ Ref reduce(Ref n) {
             continue;
         }
         case APP: {
-            if (x.shared == FinishedMark) return endwalk(from, hops, n);
+            if (x.flags & FinishedFlag) return endwalk(from, hops, n);
             x.left = reduce(x.left);
             std::int32_t fk = node(x.left).kind;
             if (fk == LAMBDA) {  // app(lambda x B, A)  =>  sub(B, [x:=A])
@@ -234,7 +231,7 @@ Ref reduce(Ref n) {
             return endwalk(from, hops, n);
         }
         default:  // operators "car" to "=s": operands first, left before right
-            if (x.shared == FinishedMark) return endwalk(from, hops, n);
+            if (x.flags & FinishedFlag) return endwalk(from, hops, n);
             x.left = reduceoperand(x.left);
             if (x.kind >= PLUS) x.right = reduceoperand(x.right);
             if (applyoperator(n)) continue;

@@ -3,9 +3,10 @@
 // field and recurses on the left.
 #include "reduce/internal.h"
 
-// An expansion pass marks each inner node it visits with mark 0, so a node
-// reached twice (a shared operand, a cycle closed by a recursive definition)
-// is expanded once; the pass ends by putting the marks back.
+// An expansion pass is a walk (store.h) that finds its own way: each inner
+// node it visits is marked reached, so a node reached twice (a shared
+// operand, a cycle closed by a recursive definition) is expanded once; the
+// end of the walk clears the marks.
 
 static Ref expandnode(Ref n);
 
@@ -13,8 +14,8 @@ static Ref expandnode(Ref n);
 // first, so a mention inside the body gets the body itself and closes a cycle.
 static Ref expanddefinition(Ref d) {
     Node& def = node(d);
-    if (def.shared == 0) return def.left;
-    def.shared = 0;
+    if (!(def.flags & Unexpanded)) return def.left;
+    def.flags &= std::uint8_t(~Unexpanded);
     def.left = expandnode(def.left);
     return def.left;
 }
@@ -28,8 +29,7 @@ static Ref expandnode(Ref n) {
         Ref r = n;
         bool descend = false;
         if (isinner(x.kind)) {
-            descend = x.mark != 0;
-            x.mark = 0;
+            descend = walkfirst(n);
         } else if (x.kind == DEFINITION) {
             r = expanddefinition(n);
         }
@@ -42,19 +42,7 @@ static Ref expandnode(Ref n) {
     }
 }
 
-// Every node the pass marked is reachable from its result through marked
-// nodes: a field that led to a definition now leads to its term.
-static void unmark(Ref n) {
-    stackguard();
-    while (isinner(node(n).kind) && node(n).mark == 0) {
-        node(n).mark = 1;
-        unmark(node(n).left);
-        n = node(n).right;
-    }
-}
-
 Ref expand(Ref n) {
-    Ref r = expandnode(n);
-    unmark(r);
-    return r;
+    WalkScope walk;
+    return expandnode(n);
 }

@@ -4,18 +4,23 @@
 
 #include "reduce/reduce.h"
 
-// The shared flags the reducer gives nodes for the rest of a statement; they
-// go back to 1 (forgetfinished) before the next reduction begins.
-constexpr std::uint8_t FinishedMark = 2;  // a finished node
-constexpr std::uint8_t EndMark = 3;       // an indirection whose end is recorded
-constexpr std::uint8_t LookupMark = 4;    // an environment cell a lookup record relies on
+// The reducer's bits of Node.flags (store.h keeps bit 0, Unexpanded, for
+// definitions): records it gives nodes for the rest of a statement, cleared
+// (forgetfinished) before the next reduction begins.  No walk touches them,
+// so a print or a picture in the middle of a reduction leaves them be.
+constexpr std::uint8_t FinishedFlag = 2;  // engine.cpp: a finished node, its normal form complete
+constexpr std::uint8_t EndFlag = 4;       // engine.cpp: an indirection whose end is recorded (EndList)
+constexpr std::uint8_t LookupFlag = 8;    // substitute.cpp: an environment cell a lookup record relies on
+constexpr std::uint8_t ReducerFlags = FinishedFlag | EndFlag | LookupFlag;
+static_assert((ReducerFlags & Unexpanded) == 0, "the reducer's bits are its own");
 
 // Lists n for forgetfinished; the caller sets its flag (engine.cpp).
 void listforstatement(Ref n);
-// Records n as finished (shared = 2) for the rest of the statement (engine.cpp).
+// Records n as finished (FinishedFlag) for the rest of the statement
+// (engine.cpp).
 void finish(Ref n);
 // Drops every lookup record (substitute.cpp): a cell one relies on changed,
-// or may have lost its flag.
+// or the records of the statement are forgotten.
 void forgetlookups();
 // Both fields of n to normal form, left before right, then finish(n): a stuck
 // application, a pair, a closure.  Inline, so the walk takes no extra frame.

@@ -13,7 +13,7 @@ Ref normalize(Ref n) {
     for (;;) {
         n = reduce(n);
         Node& x = node(n);
-        if (x.shared == FinishedMark) return n;  // normalized earlier in this statement
+        if (x.flags & FinishedFlag) return n;  // normalized earlier in this statement
         switch (x.kind) {
         case LAMBDA:  // the body, under the binder
             x.right = normalize(x.right);
@@ -30,7 +30,7 @@ Ref normalize(Ref n) {
         case CONS: {
             // A lookup record relies on the cell's fields as they are: a
             // field that now leads to its normal form directly drops them.
-            bool relied = x.shared == LookupMark;
+            bool relied = (x.flags & LookupFlag) != 0;
             Ref left = x.left, right = x.right;
             finishboth(n);
             if (relied && (x.left != left || x.right != right)) forgetlookups();

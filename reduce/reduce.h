@@ -44,11 +44,11 @@ void reducestart();
 
 // --warn: a warning for each operator the normal form holds because its
 // operands are values of kinds it does not work on (warnings.cpp).  Takes no
-// node and leaves every flag at rest.
+// node; a walk (store.h), it touches only the walk bits.
 void warnstuck(Ref normalform, std::int64_t line);
 
-// Ends the latest statement's record of finished nodes (see internal.h):
-// every node finished in it goes back to rest.  Run as a reduction begins.
+// Ends the latest statement's records (see internal.h): every node the
+// reducer gave a record loses it.  Run as a reduction begins.
 void forgetfinished();
 
 // ---- counting and steering the steps (steps.cpp) -------------------------

@@ -93,13 +93,12 @@ static void traceline(int rule, Ref n) {
     try {
         printtermto(to, n, false);
     } catch (const StatementStop&) {
-        // Too deep to print here; the reduction goes on, and meets the
-        // depth guard itself if the term really is that deep.
-        printrestore();
+        // Too deep to print here (the print's walk is ended); the reduction
+        // goes on, and meets the depth guard itself if the term really is
+        // that deep.
         std::fputs("...", to);
     }
     std::fclose(to);
-    forgetlookups();  // the print put the flags of what it reached back to 1
     std::string term(text, size);
     std::free(text);
     while (!term.empty() && term.back() == ' ') term.pop_back();

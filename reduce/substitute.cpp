@@ -84,11 +84,10 @@ void applyclosure(Ref n) {
 // an environment cell is a pair, never rewritten into another kind, and
 // only normalization changes a pair's fields, once, when it finishes the
 // pair (compose links the cells it builds before any search can see them).
-// Each cell a search passes gets shared = 4, and normalization drops every
+// Each cell a search passes gets LookupFlag, and normalization drops every
 // record when it changes the fields of such a cell.  The records go too at
-// each collection (they do not keep their nodes alive), before the next
-// statement reduces and after a print (which puts the flags it meets back
-// to 1).
+// each collection (they do not keep their nodes alive) and before the next
+// statement reduces.
 // A search that ends at a cell that is not a whole binding records nothing,
 // since that cell may still be rewritten into one.  Searching builds no node,
 // so no count changes.
@@ -125,9 +124,9 @@ void reducestart() {
 // change of its fields; a finished cell's fields are final already.
 static inline void relyon(Ref cell) {
     Node& x = node(cell);
-    if (x.shared == 1) {
+    if (!(x.flags & (FinishedFlag | LookupFlag))) {
         listforstatement(cell);
-        x.shared = LookupMark;
+        x.flags |= LookupFlag;
     }
 }
 

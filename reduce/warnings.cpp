@@ -8,14 +8,10 @@
 // stuck application leaves the operator merely waiting, and says nothing.
 #include "reduce/reduce.h"
 
-#include <vector>
-
 // Beyond this many in one normal form only their count is reported: a list
 // built from one mistake would otherwise repeat the same line for every
 // element.
 constexpr int StuckWarningLimit = 10;
-
-static NodeList& Reached = PoolLists[ReachedList];
 
 // The kind of a value, as the warning names it; null for what is not a value.
 static const char* valuekind(Ref r) {
@@ -53,25 +49,15 @@ static bool warnoperator(Ref r, std::int64_t line, bool say) {
 }
 
 void warnstuck(Ref normalform, std::int64_t line) {
-    // Every inner node reached once; mark 0 while reached, as in the
-    // printer's pre-pass, and back to 1 at the end.
-    Reached.top = 0;
+    // Every inner node the normal form holds, once, in the order a print
+    // meets them (a walk: only left counts on a one-operand node).
     int found = 0;
-    std::vector<Ref> todo{normalform};
-    while (!todo.empty()) {
-        Ref r = todo.back();
-        todo.pop_back();
-        Node& n = node(r);
-        if (!isinner(n.kind) || n.mark == 0) continue;
-        n.mark = 0;
-        Reached.items[Reached.top++] = r;
-        if (warnoperator(r, line, found < StuckWarningLimit)) found++;
-        todo.push_back(n.right);
-        if (!isoneoperand(n.kind)) todo.push_back(n.left);
-        else todo.back() = n.left;  // only left counts on a one-operand node
+    {
+        WalkScope walk;
+        walkreach(normalform, WalkFields::Live);
+        for (std::size_t i = 0; i < walkcount(); i++)
+            if (warnoperator(walknode(i), line, found < StuckWarningLimit)) found++;
     }
-    for (std::size_t i = 0; i < Reached.top; i++) node(Reached.items[i]).mark = 1;
-    Reached.top = 0;
     if (found > StuckWarningLimit)
         warnf(line, 0, "%d more operators are left unreduced in this normal form", found - StuckWarningLimit);
 }

@@ -1,11 +1,9 @@
 // The mark-and-sweep collector.  Marking walks the graph depth-first from
 // every root with the fixed MarkStack instead of recursion, and with
 // DeepMarking goes on past a path deeper than that stack (store.h); the
-// sweep is the pool's own.  A node reached by the marking gets its bit in MarkBits; every
-// other node goes on the free list.  The nodes' own flags are not touched:
-// a collection runs only inside makenode and takenode, never inside a print
-// or an expansion pass, so every node it can reach is at rest, and it leaves
-// it so.
+// sweep is the pool's own.  A node reached by the marking gets its bit in
+// MarkBits; every other node goes on the free list.  The nodes' own bits,
+// walk and flags, are not touched.
 #include "store/store.h"
 
 #include <algorithm>
@@ -295,12 +293,8 @@ const char* poolcheck() {
     }
     if (count != freecount()) return "the free list is not as long as its count";
     for (Ref r = 0; r < PoolSize; r++) {
-        const Node& n = Pool[r];
-        if (onfree[r]) continue;  // a free node's flags are stale
-        if (n.mark != 1) return "a node is left with mark 0";
-        // 1 at rest, or a mark the latest reduction left (2 to 4), forgotten
-        // when the next one begins; 0 is a print's or an expansion's leftover.
-        if (n.shared == 0 && n.kind != DEFINITION) return "a node is left with shared 0";
+        if (onfree[r]) continue;  // a free node's bits are stale
+        if (Pool[r].walk != 0) return "a node is left with walk bits set";
     }
     // The allocator reads the free list off the marks: mark into a copy.
     std::size_t words = (std::size_t(PoolSize) + 63) / 64;

@@ -354,14 +354,6 @@ std::uint32_t sweep(bool reset, std::uint32_t live) {
     return count;
 }
 
-void poolrest() {
-    for (Ref r = 0; r < PoolSize; r++) {
-        Node& n = Pool[r];
-        n.mark = 1;
-        if (n.shared == 0 && n.kind != DEFINITION) n.shared = 1;
-    }
-}
-
 Ref takeslow(Ref a, Ref b) {
 #ifdef KESTRIVO_STRESS_GC
     collect(a, b);

@@ -2,31 +2,33 @@
 // definition of a run is a Node taken from one fixed pool.
 //
 //   field   width  meaning
-//   mark    8      1 at rest; 0 while the printer's pre-pass or a
-//                  definition-expansion pass has reached the node.  The
+//   walk    8      the walkers' scratch bits (below): zero at rest, set and
+//                  cleared only by the walk module (walk.cpp).  The
 //                  collector keeps its own marks apart, in MarkBits
-//   shared  8      on every kind but a definition:
-//                    1  at rest
-//                    0  the printer's pre-pass reached the node twice (it is
-//                       labelled "co<position>" in the print); back to 1 when
-//                       the print ends
-//                    2  the reducer finished the node in this statement (its
-//                       normal form is complete); back to 1 when the next
-//                       reduction begins.  Non-zero, so the printer sees it
-//                       as a node reached once
-//                    3  on an indirection: the reducer recorded where its
-//                       run of indirections ends (EndList)
-//                    4  on a pair: a record of the reducer's environment
-//                       lookups relies on its fields
-//                  3 and 4 go back to 1 when the next reduction begins,
-//                  and the printer sees them as it sees 2
-//                  on a definition (kind 40): 1 = body not expanded yet,
-//                  0 = expanded; it keeps its value between statements
+//   flags   8      records that outlive a walk (below); no walker touches
+//                  them
 //   kind    32     the NodeKind, 0 to 44
 //   left    32     by kind: a node reference, a signed 32-bit integer, or the
 //                  bits of a single-precision real; on a free node the next
 //                  free node
 //   right   32     by kind: a node reference or an AtomTable index
+//
+// The bits of walk and flags, each with its one owner:
+//   walk   WalkReached  1  walk.cpp: a walk has reached the node
+//          WalkTwice    2  walk.cpp: the reach pass reached it again (the
+//                          printer labels it "co<position>")
+//          WalkDone     4  walk.cpp, for the walker: its own pass has dealt
+//                          with the node (printed it, drawn it)
+//   flags  Unexpanded   1  a definition (kind 40) whose body is not expanded
+//                          yet: set when the definition is made
+//                          (makedefinition), cleared by expansion (reduce/);
+//                          it keeps its value between statements
+//          bits 1, 2, 3    the reducer's records of the latest reduction
+//                          (named in reduce/internal.h): a node finished, an
+//                          indirection whose end is recorded, an environment
+//                          cell a lookup record relies on.  Only reduce/
+//                          reads or writes them; they are forgotten as the
+//                          next reduction begins
 //
 // Classes of kinds, tested by range:
 //   inner 0..39       left and right are node references, never NoNode in a
@@ -37,12 +39,11 @@
 //   leaf 40..44       neither field is followed (the collector does follow a
 //                     definition's body, see collect.cpp)
 //
-// At rest: between two statements, and inside one outside a print and an
-// expansion pass, every node anyone can reach has mark = 1 and shared = 1,
-// except a definition's shared flag and the shared = 2, 3 or 4 the reducer
-// gave nodes in the latest reduction.  A collection leaves the flags of
-// live nodes alone.  A free node is reached by nothing and holds stale fields
-// and flags until the allocator hands it out, at rest.
+// At rest: outside a walk, the walk bits of every node anyone can reach are
+// zero.  The flags keep their records from walk to walk and from statement
+// to statement.  A collection leaves both bytes of live nodes alone.  A free
+// node is reached by nothing and holds stale fields and bits until the
+// allocator hands it out, at rest with its flags clear.
 //
 // References are 32-bit positions in the pool (block * 1001 + position), not
 // addresses: that keeps a Node at 16 bytes on every machine and gives every
@@ -63,13 +64,18 @@ using Ref = std::uint32_t;
 constexpr Ref NoNode = 0xFFFFFFFFu;  // the null reference
 
 struct Node {
-    std::uint8_t mark;    // visit flag, see above
-    std::uint8_t shared;  // second visit / definition not yet expanded
+    std::uint8_t walk;    // the walkers' scratch: Walk... bits, see above
+    std::uint8_t flags;   // Unexpanded, and the reducer's records
     std::int32_t kind;    // NodeKind
     std::uint32_t left;   // reference, integer or real bits
     std::uint32_t right;  // reference or AtomTable index
 };
 static_assert(sizeof(Node) == 16, "a node is 16 bytes");
+
+constexpr std::uint8_t WalkReached = 1;  // walk.cpp: a walk has reached the node
+constexpr std::uint8_t WalkTwice = 2;    // walk.cpp: the reach pass reached it again
+constexpr std::uint8_t WalkDone = 4;     // walk.cpp, for the walker: dealt with by its own pass
+constexpr std::uint8_t Unexpanded = 1;   // flags of a definition: body not expanded yet (reduce/ clears it)
 
 enum NodeKind : std::int32_t {
     APP = 0, LAMBDA, SUB, CONS, PRINT, IDENT,
@@ -113,11 +119,10 @@ struct NodeList {
     std::size_t top = 0;  // entries in use
 };
 enum PoolListName {
-    ReachedList,   // the printer's: nodes a print's pre-pass reached
-    FinishedList,  // the reducer's: nodes finished in this statement, and
-                   // indirections whose end it recorded
+    ReachedList,   // the walk module's: the nodes the walk under way reached
+    FinishedList,  // the reducer's: nodes it gave a record in this statement
     EndList,       // the reducer's, by position: where an indirection's run
-                   // ends, read only while its shared flag is 3
+                   // ends, read only while its record says so
     PoolListCount
 };
 extern NodeList PoolLists[PoolListCount];
@@ -148,7 +153,7 @@ extern std::uint64_t FreedNodes;  // nodes those collections put on the free lis
 extern bool QuietCollections;     // --quiet-gc: collections print no report
 
 // The collector's marks, one bit a node (bit r % 64 of word r / 64), set when
-// the latest marking reached the node.  Apart from Node.mark, so that a live
+// the latest marking reached the node.  Apart from Node.walk, so that a live
 // node is at rest the moment the marking ends, before any sweep has passed it.
 extern std::uint64_t* MarkBits;
 
@@ -248,19 +253,28 @@ inline Ref takefree(Ref a, Ref b) {
 #endif
 }
 
-// Writes a whole node at rest: flags 1, the kind and both fields.  Two
-// 8-byte stores where the byte order allows, the flags and the kind in one,
-// the fields in the other.
+// Writes a whole node at rest: both bytes of bits clear, the kind and both
+// fields.  Two 8-byte stores where the byte order allows, the bits and the
+// kind in one, the fields in the other.
 inline void setnode(Node& n, std::int32_t kind, Ref left, Ref right) {
     if constexpr (std::endian::native == std::endian::little) {
-        std::uint64_t head = 0x0101u | (std::uint64_t(std::uint32_t(kind)) << 32);
+        std::uint64_t head = std::uint64_t(std::uint32_t(kind)) << 32;
         std::uint64_t fields = left | (std::uint64_t(right) << 32);
         static_assert(offsetof(Node, kind) == 4 && offsetof(Node, left) == 8);
         std::memcpy(reinterpret_cast<unsigned char*>(&n), &head, sizeof head);
         std::memcpy(reinterpret_cast<unsigned char*>(&n) + 8, &fields, sizeof fields);
     } else {
-        n = Node{1, 1, kind, left, right};
+        n = Node{0, 0, kind, left, right};
     }
+}
+
+// Turns the atom r into a definition of body, not expanded yet: every
+// mention of the name now stands for the body.  Its right field keeps the
+// name's AtomTable index.
+inline void makedefinition(Ref r, Ref body) {
+    Node& n = Pool[r];
+    setnode(n, DEFINITION, body, n.right);
+    n.flags = Unexpanded;
 }
 
 // The one constructor of inner nodes.  When the free list is empty it runs a
@@ -309,11 +323,6 @@ std::uint32_t sweep(bool reset, std::uint32_t live = 0);
 // Clears MarkBits for a marking (a collection, the pool check).
 void clearmarks();
 
-// Puts every node back at rest after a statement stopped part way through a
-// print or an expansion pass: mark 1, and shared 1 where a print left 0; a
-// definition's flag and the reducer's finished marks are left as they are.
-void poolrest();
-
 // The bits of a real in a node's left field, and back.
 inline float realvalue(std::uint32_t bits) {
     float f;
@@ -358,7 +367,75 @@ void clearroots();
 void addroot(const Ref* ref);
 void addroots(const Ref* table, const std::int32_t* count, std::int32_t bias);
 
-// Debug check that every node is at rest, the free list is acyclic with
-// every free node at rest, and free plus reachable nodes make up the pool.
+// Debug check that every node off the free list is at rest (no walk left
+// open), the free list is acyclic, and free plus reachable nodes make up the
+// pool.
 // Returns an empty string when all holds, else what failed.
 const char* poolcheck();
+
+// ---- walks over the graph (walk.cpp) -------------------------------------
+// A walk visits the graph below a term and leaves it as it found it: the
+// printer, the picture writer, the warning about stuck operators and
+// definition expansion each make one, and so may any new walker.  It may run
+// between two statements or in the middle of a reduction (a print, a trace
+// line, a picture of a step): it touches only the walk bits, never the flags,
+// so what the reducer recorded is as it was when the walk ends.
+//
+// A walk goes:
+//   walkreach(term, fields)  the reach pass: every inner node below term
+//                            gets WalkReached and is listed once, in the
+//                            order met; one met again gets WalkTwice
+//   (or walkfirst(r) node by node, for a walker that finds its own way)
+//   ... the walker's own pass: isreached, istwice, isdone, walkdone ...
+//   walkend()                clears the bits of every listed node
+// Walks do not nest: one ends before the next begins.  A walker declares a
+// WalkScope where its walk begins, so that a stop that cuts the walk short
+// (nesting too deep) ends it too.
+//
+// Nothing here takes a node, so a walk alone never collects.  A walker that
+// builds nodes between walkreach and walkend must keep what it reached
+// alive; a collection keeps the walk bits of live nodes, and a node freed
+// and taken again comes back with its walk bits clear.
+//
+// Leaves (kinds 40 to 44) are never marked or listed: a walk stops at them,
+// at a definition too.  The reach pass keeps a stack of its own and takes no
+// depth: a graph of any depth can be reached.
+
+// Which fields the reach pass follows from an inner node: both fields
+// always, as the printer counts a node's uses (a one-operand node's old
+// operand in its right field included); or the fields that count, the left
+// one alone on a one-operand node.
+enum class WalkFields { Both, Live };
+
+// The reach pass, depth first, a node before what is below it, its left
+// field before its right: the order a recursive print meets the nodes in.
+void walkreach(Ref term, WalkFields fields);
+// The nodes the walk has reached, in the order reached.
+std::size_t walkcount();
+Ref walknode(std::size_t i);
+// Marks r reached and lists it: false, changing nothing, when the walk had
+// reached r already.  r is an inner node.
+inline bool walkfirst(Ref r) {
+    Node& n = Pool[r];
+    if (n.walk & WalkReached) return false;
+    n.walk = WalkReached;
+    NodeList& reached = PoolLists[ReachedList];
+    reached.items[reached.top++] = r;  // a node is listed once: the list has room for the pool
+    return true;
+}
+inline bool isreached(Ref r) { return (Pool[r].walk & WalkReached) != 0; }
+inline bool istwice(Ref r) { return (Pool[r].walk & WalkTwice) != 0; }
+inline bool isdone(Ref r) { return (Pool[r].walk & WalkDone) != 0; }
+// The walker's own pass has dealt with r, a node the walk reached.
+inline void walkdone(Ref r) { Pool[r].walk |= WalkDone; }
+// Ends the walk: every node it listed back to walk bits zero.  Harmless when
+// no walk is under way.
+void walkend();
+// Ends the walk when the scope it is declared in ends, however it ends (a
+// stop unwinding through it included).
+struct WalkScope {
+    WalkScope() = default;
+    WalkScope(const WalkScope&) = delete;
+    WalkScope& operator=(const WalkScope&) = delete;
+    ~WalkScope() { walkend(); }
+};

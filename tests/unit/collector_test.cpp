@@ -77,19 +77,19 @@ TEST_F(Collector, SweepRebuildsTheListHighestPositionFirst) {
     EXPECT_EQ(node(made).kind, TIMES);
     EXPECT_EQ(node(made).left, nil);
     EXPECT_EQ(node(made).right, RealZeroNode);
-    EXPECT_EQ(node(made).mark, 1);
-    EXPECT_EQ(node(made).shared, 1);
+    EXPECT_EQ(node(made).walk, 0);
+    EXPECT_EQ(node(made).flags, 0);
     EXPECT_EQ(firstfree(), list[1]);
     EXPECT_EQ(freecount(), list.size() - 1);
 
     // A leaf comes at rest too, whatever the freed node held.
     Ref second = list[1];
-    node(second).shared = 2;
-    node(second).mark = 0;
+    node(second).flags = FinishedFlag | Unexpanded;
+    node(second).walk = WalkReached | WalkTwice;
     Ref leaf = takenode();
     EXPECT_EQ(leaf, second);
-    EXPECT_EQ(node(leaf).mark, 1);
-    EXPECT_EQ(node(leaf).shared, 1);
+    EXPECT_EQ(node(leaf).walk, 0);
+    EXPECT_EQ(node(leaf).flags, 0);
     EXPECT_EQ(node(leaf).right, NoNode);
 }
 
@@ -280,24 +280,24 @@ TEST_F(Collector, PoolCheckFindsABrokenPool) {
     EXPECT_STREQ(poolcheck(), "");
     EXPECT_EQ(atrest(), "");  // the check puts back the marks it sets
 
-    // A node left with mark 0.
+    // A node left with a walk bit set: a walk left open.
     Ref body = node(CurrentRoot).right;
-    node(body).mark = 0;
-    EXPECT_STRNE(poolcheck(), "");
-    node(body).mark = 1;
-    // ... or with shared 0.
-    node(body).shared = 0;
-    EXPECT_STRNE(poolcheck(), "");
-    node(body).shared = 1;
+    for (std::uint8_t bit : {WalkReached, WalkTwice, WalkDone}) {
+        node(body).walk = bit;
+        EXPECT_STRNE(poolcheck(), "") << "walk bit " << int(bit);
+    }
+    node(body).walk = 0;
+    // The flags are records, not scratch: any of them is at rest.
+    node(body).flags = ReducerFlags;
     EXPECT_STREQ(poolcheck(), "");
+    node(body).flags = 0;
 
     // A node on the free list that is not at rest is no fault: the
     // allocator writes a node whole when it hands it out.
     Ref head = firstfree();
-    node(head).shared = 0;
-    node(head).mark = 0;
+    node(head).walk = WalkReached | WalkDone;
     EXPECT_STREQ(poolcheck(), "");
-    node(head).shared = node(head).mark = 1;
+    node(head).walk = 0;
 
     // A reachable node put on the free list: its mark cleared, below the
     // run the allocator is handing out.

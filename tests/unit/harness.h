@@ -16,7 +16,7 @@
 #include "driver/driver.h"
 #include "print/print.h"
 #include "reader/reader.h"
-#include "reduce/reduce.h"
+#include "reduce/internal.h"
 #include "store/store.h"
 
 // The stress build collects before every allocation, so a test that builds
@@ -246,18 +246,23 @@ protected:
         return capture([&] { printterm(t, paren); }).text;
     }
 
-    // Every node of the pool at rest but the free ones (whose flags are
-    // stale until the allocator hands them out): mark 1, and shared 1 except
-    // on a definition, where shared says whether the body is expanded.
+    // Every node of the pool at rest but the free ones (whose bits are stale
+    // until the allocator hands them out): its walk bits zero, no walk left
+    // open.
     static std::string atrest() {
         std::vector<bool> free = freeset();
-        for (Ref r = 0; r < PoolSize; r++) {
-            const Node& n = node(r);
-            if (free[r]) continue;
-            if (n.mark != 1) return "node " + std::to_string(r) + " has mark 0";
-            if (n.shared != 1 && n.kind != DEFINITION)
-                return "node " + std::to_string(r) + " has shared 0";
-        }
+        for (Ref r = 0; r < PoolSize; r++)
+            if (!free[r] && node(r).walk != 0)
+                return "node " + std::to_string(r) + " has walk bits " + std::to_string(node(r).walk);
+        return "";
+    }
+
+    // No node off the free list carries a record of the reducer's.
+    static std::string norecords() {
+        std::vector<bool> free = freeset();
+        for (Ref r = 0; r < PoolSize; r++)
+            if (!free[r] && (node(r).flags & ReducerFlags) != 0)
+                return "node " + std::to_string(r) + " has flags " + std::to_string(node(r).flags);
         return "";
     }
 
@@ -339,7 +344,7 @@ protected:
                 fields = fields && is.right == was.right;
             else
                 fields = fields && is.left == was.left;
-            if (on[r] || !fields || is.mark != 1)
+            if (on[r] || !fields || is.walk != 0)
                 return ::testing::AssertionFailure()
                        << "root " << root << ": node " << r << " (kind " << was.kind << ")"
                        << (on[r] ? " is on the free list" : " changed");

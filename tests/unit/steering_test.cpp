@@ -54,6 +54,7 @@ TEST_F(Steering, ARewriteCutShortByExhaustionIsPutBack) {
     EXPECT_EQ(node(t).right, arg);
     forgetfinished();
     EXPECT_EQ(atrest(), "");
+    EXPECT_EQ(norecords(), "");
     // With the pool back, the same node reduces to its answer.
     LastResult = NoNode;
     collectnow();
@@ -68,14 +69,14 @@ TEST_F(Steering, APrintInMidReductionKeepsTheFinishedMarks) {
     ASSERT_EQ(node(t).kind, CONS);
     Ref lam = node(t).left;  // one node in both fields: the print labels it
     ASSERT_EQ(node(t).right, lam);
-    ASSERT_EQ(node(lam).shared, 2);
-    ASSERT_EQ(node(t).shared, 2);
+    ASSERT_EQ(node(lam).flags, FinishedFlag);
+    ASSERT_EQ(node(t).flags, FinishedFlag);
     EXPECT_EQ(printed(t), "cons ( " + lab(lam) + " : lambda y y ) " + lab(lam) + " ");
-    EXPECT_EQ(node(lam).shared, 2);
-    EXPECT_EQ(node(t).shared, 2);
-    EXPECT_EQ(node(lam).mark, 1);
-    forgetfinished();
+    EXPECT_EQ(node(lam).flags, FinishedFlag);
+    EXPECT_EQ(node(t).flags, FinishedFlag);
     EXPECT_EQ(atrest(), "");
+    forgetfinished();
+    EXPECT_EQ(norecords(), "");
 }
 
 TEST_F(Steering, TheStepLimitStopsAfterTheStepPastIt) {
@@ -87,6 +88,7 @@ TEST_F(Steering, TheStepLimitStopsAfterTheStepPastIt) {
     EXPECT_EQ(statementsteps(), 3u);
     forgetfinished();
     EXPECT_EQ(atrest(), "");
+    EXPECT_EQ(norecords(), "");
     // Reduced on with a new budget, it takes the one step left.
     steerstatement();
     Ref r = NoNode;
