@@ -49,8 +49,9 @@
 // addresses: that keeps a Node at 16 bytes on every machine and gives every
 // node a stable number that the printer uses as its sharing label.  The pool
 // is one allocation that never moves, so a Node& taken before a makenode
-// (which may collect) still names the same node after it; a collection only
-// changes the flags of live nodes and the fields of dead ones.
+// (which may collect) still names the same node after it; a collection
+// changes nothing of a live node, and a dead one is written whole when it
+// is taken again.
 #pragma once
 
 #include <bit>
