@@ -64,11 +64,14 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE slow
 
 # Every test, the slow suites included (every golden's pictures, the Jupyter
-# kernel, LaTeX compiled): what .ci/run runs.
+# kernel, LaTeX compiled), and the benchmarks built (not run): what .ci/run
+# runs.
 test-all: build
+	cmake --build $(BUILD) -j $(JOBS) --target kestrivo_bench
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 bench: build
+	cmake --build $(BUILD) -j $(JOBS) --target kestrivo_bench
 	./$(BUILD)/kestrivo_bench
 
 # The tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
