@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "store/store.h"
 
@@ -65,8 +66,31 @@ std::uint64_t stepcount();           // steps since start-up
 void stepsreset();                   // start-up: no step made yet
 
 // The steering a run asked for, set by the driver at start-up.
-extern std::uint64_t MaxSteps;      // steps a statement may take, 0 for no limit
+extern std::uint64_t MaxSteps;      // steps a statement may take (it stops after the last), 0 for no limit
 extern std::int64_t TraceLines;     // trace lines a statement shows; -1 no trace
+
+// A look at every step of a statement, for the driver (the frames, the
+// stepper at the terminal): called after each rewrite, its rewrite complete,
+// with the step's number in the statement (1 for the first, as the trace
+// and the step limit count), the rule and the rewritten node.  Null when
+// none is wanted; while set, every step goes through steered, so it costs
+// only when asked.  It may print, draw and stop the statement (as an
+// interrupt does), and may set itself to null; it must build no node.
+extern void (*StepLook)(std::uint64_t step, int rule, Ref n);
+// Sets StepLook (null: none) and counts down afresh, so that the very next
+// step is looked at when there is a look.
+void setsteplook(void (*look)(std::uint64_t step, int rule, Ref n));
+
+// The trace's name of a rule (internal.h lists them): "beta", "lookup",
+// "sub-app", "+"...
+std::string rulename(int rule);
+// term as the printer prints it, on one line, without the trailing blank,
+// cut to width characters and "..." (width 0: not cut).  A term too deep to
+// print reads "...".  A walk: it changes no flag and takes no node.
+std::string termtext(Ref term, std::size_t width);
+// The trace's line of step k without "kestrivo: ": "trace K RULE coN TERM",
+// TERM being n's term after the rewrite, cut to 200 characters.
+std::string traceline(std::uint64_t step, int rule, Ref n);
 
 // At the start of a statement: its steps count from here, its trace is empty.
 void steerstatement();

@@ -14,6 +14,7 @@ std::uint64_t BetaSteps = 0;
 std::uint64_t OperatorSteps = 0;
 std::uint64_t MaxSteps = 0;
 std::int64_t TraceLines = -1;
+void (*StepLook)(std::uint64_t step, int rule, Ref n) = nullptr;
 
 // How often, in steps, a statement that is neither traced nor limited looks
 // for an interrupt: often enough to answer Ctrl-C at once (a few microseconds
@@ -37,10 +38,10 @@ std::uint64_t stepcount() { return CountdownStart + std::uint64_t(Countdown - St
 static void armsteps() {
     std::uint64_t now = stepcount();
     std::uint64_t next = InterruptPoll;
-    if (TraceLines >= 0 || ProfileOn) next = 1;
-    // One step past the limit is the first the statement may not take;
-    // steered has stopped the statement before now could pass it.
-    if (MaxSteps != 0) next = std::min(next, StatementStart + MaxSteps + 1 - now);
+    if (TraceLines >= 0 || ProfileOn || StepLook != nullptr) next = 1;
+    // The limit's own step is the last the statement takes: steered stops
+    // the statement there, so now is always below it.
+    if (MaxSteps != 0) next = std::min(next, MaxSteps - (now - StatementStart));
     CountdownStart = now;
     Countdown = StepsLeft = std::int64_t(next);
 }
@@ -49,6 +50,7 @@ void stepsreset() {
     CountdownStart = StatementStart = LastWatch = 0;
     Countdown = StepsLeft = 0;
     BetaSteps = OperatorSteps = 0;
+    StepLook = nullptr;
     armsteps();
 }
 
@@ -56,6 +58,11 @@ void steerstatement() {
     StatementStart = stepcount();
     TraceShown = 0;
     TraceHidden = 0;
+    armsteps();
+}
+
+void setsteplook(void (*look)(std::uint64_t step, int rule, Ref n)) {
+    StepLook = look;
     armsteps();
 }
 
@@ -67,8 +74,7 @@ void endtrace() {
     TraceHidden = 0;
 }
 
-// The trace's name of a rule.
-static std::string rulename(int rule) {
+std::string rulename(int rule) {
     switch (rule) {
     case RuleBeta: return "beta";
     case RuleClosure: return "closure";
@@ -83,15 +89,13 @@ static std::string rulename(int rule) {
     return OperatorTable[rule];
 }
 
-// "trace RULE coN TERM": n's term as the transcript would print it, with the
-// same labels, on one line of at most TraceTermWidth characters.
-static void traceline(int rule, Ref n) {
+std::string termtext(Ref t, std::size_t width) {
     char* text = nullptr;
     std::size_t size = 0;
     std::FILE* to = open_memstream(&text, &size);
-    if (to == nullptr) return;  // no memory for the line: the trace skips it
+    if (to == nullptr) return "...";  // no memory for the text
     try {
-        printtermto(to, n, false);
+        printtermto(to, t, false);
     } catch (const StatementStop&) {
         // Too deep to print here (the print's walk is ended); the reduction
         // goes on, and meets the depth guard itself if the term really is
@@ -102,23 +106,44 @@ static void traceline(int rule, Ref n) {
     std::string term(text, size);
     std::free(text);
     while (!term.empty() && term.back() == ' ') term.pop_back();
-    if (term.size() > TraceTermWidth) term = term.substr(0, TraceTermWidth) + "...";
-    if (EventsOn) eventwrite("step", {{"rule", rulename(rule)}, {"node", n}, {"term", term}});
-    diagf("trace %s co%u %s", rulename(rule).c_str(), n, term.c_str());
+    if (width != 0 && term.size() > width) term = term.substr(0, width) + "...";
+    return term;
+}
+
+// "trace K RULE coN ", the trace line before its term.
+static std::string tracehead(std::uint64_t step, int rule, Ref n) {
+    char head[96];
+    std::snprintf(head, sizeof head, "trace %llu %s co%u ", static_cast<unsigned long long>(step),
+                  rulename(rule).c_str(), n);
+    return head;
+}
+
+std::string traceline(std::uint64_t step, int rule, Ref n) {
+    return tracehead(step, rule, n) + termtext(n, TraceTermWidth);
+}
+
+// The trace's line of step k, on standard error and as an event.
+static void traceshow(std::uint64_t step, int rule, Ref n) {
+    std::string term = termtext(n, TraceTermWidth);
+    if (EventsOn)
+        eventwrite("step", {{"step", step}, {"rule", rulename(rule)}, {"node", n}, {"term", term}});
+    diagf("%s%s", tracehead(step, rule, n).c_str(), term.c_str());
 }
 
 void steered(int rule, Ref n, Ref source) {
+    std::uint64_t step = statementsteps();
     if (ProfileOn) profilestep(rule, n, source);
     if (TraceLines >= 0) {
         if (TraceShown < TraceLines) {
-            traceline(rule, n);
+            traceshow(step, rule, n);
             TraceShown++;
         } else {
             TraceHidden++;
         }
     }
-    // The host's look comes at the interrupt poll's pace even when the trace
-    // or the profile sends every step here.
+    if (StepLook != nullptr) StepLook(step, rule, n);
+    // The host's look comes at the interrupt poll's pace even when the trace,
+    // the profile or the frames send every step here.
     if (StepWatch != nullptr && stepcount() - LastWatch >= InterruptPoll) {
         LastWatch = stepcount();
         StepWatch();
@@ -127,9 +152,10 @@ void steered(int rule, Ref n, Ref source) {
         takeinterrupt();
         stopstatement(Stop::Interrupt);
     }
-    if (MaxSteps != 0 && statementsteps() > MaxSteps) stopstatement(Stop::Limit);
-    if (TraceLines >= 0 || ProfileOn) {
-        // The countdown was 1 and is 1 again: armsteps would come to this
+    if (MaxSteps != 0 && step >= MaxSteps) stopstatement(Stop::Limit);
+    if (TraceLines >= 0 || ProfileOn || StepLook != nullptr) {
+        // The countdown was 1 and is 1 again (the limit, not yet reached,
+        // is at least a step away): armsteps would come to this
         CountdownStart += 1;
         StepsLeft = 1;
         return;

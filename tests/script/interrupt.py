@@ -100,7 +100,7 @@ def runaway(binary, build):
     proc.stdin.write(RUNAWAY + b"\n")
     proc.stdin.flush()
     first = proc.stderr.readline()
-    if not first.startswith(b"kestrivo: trace beta "):
+    if not first.startswith(b"kestrivo: trace 1 beta "):
         proc.kill()
         return fail("no trace line before the interrupt: %r" % first)
     time.sleep(0.2)

@@ -2,7 +2,8 @@
 // like afterwards is what lets the run go on, and a golden sees it only
 // through later answers.  These pin it directly: a rewrite cut short by the
 // pool's exhaustion is put back, a print in mid-reduction keeps the finished
-// marks, and the step limit stops between rewrites with the count right.
+// marks, and the step limit stops right after its last step, between
+// rewrites, with the count right.
 #include "harness.h"
 
 #include "reduce/internal.h"
@@ -79,28 +80,36 @@ TEST_F(Steering, APrintInMidReductionKeepsTheFinishedMarks) {
     EXPECT_EQ(norecords(), "");
 }
 
-TEST_F(Steering, TheStepLimitStopsAfterTheStepPastIt) {
+TEST_F(Steering, TheStepLimitStopsRightAfterItsLastStep) {
     // (lambda x (* x x)) 3 takes 4 steps: beta, sub-*, lookup, *.
     Ref t = term("(lambda x (* x x)) 3;");
     MaxSteps = 2;
     steerstatement();
     EXPECT_EQ(reducestop(t), int(Stop::Limit));
-    EXPECT_EQ(statementsteps(), 3u);
+    EXPECT_EQ(statementsteps(), 2u);
     forgetfinished();
     EXPECT_EQ(atrest(), "");
     EXPECT_EQ(norecords(), "");
-    // Reduced on with a new budget, it takes the one step left.
+    // Reduced on with a new budget, it takes the two steps left.
+    MaxSteps = 3;
     steerstatement();
     Ref r = NoNode;
     Captured c = capture([&] { r = normalize(t); });
     EXPECT_EQ(c.status, -1);
-    EXPECT_EQ(statementsteps(), 1u);
-    EXPECT_EQ(node(r).kind, INTEGER);
+    EXPECT_EQ(statementsteps(), 2u);
+    ASSERT_EQ(node(r).kind, INTEGER);
     EXPECT_EQ(std::int32_t(node(r).left), 9);
 
-    // Exactly at the limit, nothing stops.
+    // One step more than the limit: stopped after the limit's own step.
     t = term("(lambda x (* x x)) 4;");
-    MaxSteps = 4;
+    MaxSteps = 3;
+    steerstatement();
+    EXPECT_EQ(reducestop(t), int(Stop::Limit));
+    EXPECT_EQ(statementsteps(), 3u);
+    forgetfinished();
+    // One step less: nothing stops.
+    t = term("(lambda x (* x x)) 5;");
+    MaxSteps = 5;
     steerstatement();
     EXPECT_EQ(reducestop(t), -1);
     EXPECT_EQ(statementsteps(), 4u);
