@@ -71,6 +71,17 @@ static const char Usage[] =
     "                      beta and operator steps by call by need, beside those\n"
     "                      of call by name, call by value and normal order, each\n"
     "                      reduced again within N steps (default 1000000)\n"
+    "      --frames=DIR    the graph after every step of each expression as a DOT\n"
+    "                      file in DIR, and a JSON Lines file a statement with\n"
+    "                      each step's trace line and whole term\n"
+    "      --frames-max=N  frames drawn a statement (default 1000); the steps\n"
+    "                      past them are counted on standard error\n"
+    "      --frames-from=K the first step drawn (default 1)\n"
+    "      --frames-for=NAME  frames of the one statement NAME only (line12,\n"
+    "                      line12.2, load1-line3: the names --dot gives)\n"
+    "      --step          at a terminal, wait before each step of an expression:\n"
+    "                      Enter makes one step, a number that many, c runs to\n"
+    "                      the end, q stops the statement as Ctrl-C does\n"
     "\n"
     "Ctrl-C stops the statement being reduced as --max-steps does, or drops the\n"
     "statement being typed; the run goes on.  Reading a file or a pipe, a second\n"
@@ -90,7 +101,7 @@ static const char Usage[] =
 enum LongOnly {
     OptVersion = 256, OptEcho, OptNoEcho, OptStats, OptQuietGc, OptTrace, OptDot,
     OptReadback, OptMaxSteps, OptKeepGoing, OptWarn, OptEvents, OptLatex, OptStrategies, OptProfile,
-    OptDeepMarking, OptGcReports
+    OptDeepMarking, OptGcReports, OptFrames, OptFramesMax, OptFramesFrom, OptFramesFor, OptStep
 };
 
 static const option LongOptions[] = {
@@ -114,6 +125,11 @@ static const option LongOptions[] = {
     {"latex", required_argument, nullptr, OptLatex},
     {"strategies", optional_argument, nullptr, OptStrategies},
     {"profile", no_argument, nullptr, OptProfile},
+    {"frames", required_argument, nullptr, OptFrames},
+    {"frames-max", required_argument, nullptr, OptFramesMax},
+    {"frames-from", required_argument, nullptr, OptFramesFrom},
+    {"frames-for", required_argument, nullptr, OptFramesFor},
+    {"step", no_argument, nullptr, OptStep},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -148,12 +164,16 @@ static bool readoption(const char* text, std::uint64_t least, std::uint64_t most
     return true;
 }
 
+// The largest --frames-max and --frames-from: a window that ends before 2^62
+// steps, so the last step drawn is a sum that cannot wrap.
+constexpr std::uint64_t MaxFrameStep = std::uint64_t(1) << 61;
+
 static int usageerror() {
     std::fputs("Try 'kestrivo --help' for more information.\n", Diagnostics);
     return 2;
 }
 
-// A folder for --dot: made when missing, and one this process may write in.
+// A folder for --dot and --frames: made when missing, and one this process may write in.
 // False with errno saying why not: what stat, mkdir or access said, or
 // ENOTDIR for something that is there and is no folder.
 static bool writablefolder(const char* dir) {
@@ -242,6 +262,24 @@ int readcommandline(int argc, const char* const* argv, CommandLine& line) {
                 return usageerror();
             }
             break;
+        case OptFrames:
+            if (!writablefolder(optarg)) {
+                diagf("cannot write frames in '%s': %s", optarg, std::strerror(errno ? errno : EACCES));
+                return usageerror();
+            }
+            line.framesdir = optarg;
+            break;
+        case OptFramesMax:
+        case OptFramesFrom:
+            if (!readoption(optarg, 1, MaxFrameStep, &value)) {
+                diagf("invalid value for --%s: '%s' (a whole number, 1 to %llu)", LongOptions[index].name, optarg,
+                      static_cast<unsigned long long>(MaxFrameStep));
+                return usageerror();
+            }
+            (c == OptFramesMax ? line.framesmax : line.framesfrom) = value;
+            break;
+        case OptFramesFor: line.framesfor = optarg; break;
+        case OptStep: line.step = true; break;
         case ':':
             diagf("option '%s' needs a value", argv[optind - 1]);
             return usageerror();
@@ -297,5 +335,7 @@ void eventstart() {
                          {"dot", Options.dotdir},
                          {"echo", Options.echo < 0 ? "auto" : Options.echo == 1 ? "on" : "off"},
                          {"strategies", Options.strategies},
-                         {"profile", Options.profile}});
+                         {"profile", Options.profile},
+                         {"frames", Options.framesdir},
+                         {"step", Options.step}});
 }

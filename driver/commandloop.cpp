@@ -95,6 +95,7 @@ Ref evalexpr(int n) {
     watchexpanded(t);
     CurrentRoot = t;
     strategiescopy(t);
+    watchreducing(false);
     Ref r = reduceroot();
     strategiesreduced(r);
     watchnormal(r);
@@ -378,6 +379,7 @@ static void statement() {
             statsexpression();
             Rewriting = true;
             CurrentRoot = StoppedRoot;
+            watchreducing(true);
             LastResult = reduceroot();
             return;
         }
@@ -418,10 +420,12 @@ static void statement() {
             statement();
         } catch (const StatementStop& stop) {
             endtrace();
+            watchend();
             statementstopped(stop);
         }
         statsend();
         endtrace();
+        watchend();
         strategiesend();
         notedeepmarking();
         notelimitrefusal();

@@ -27,6 +27,10 @@ extern Ref StoppedRoot;
 //   kestrivo [OPTION]... [FILE [LASTBLOCK [TOKENCAPACITY]]]
 // Options come first, GNU style; "--" ends them.  The positional arguments
 // are read as atoi reads them, saturating instead of overflowing.
+// --frames draws the first 1000 steps of a statement: enough to follow any
+// small program through, and a few megabytes of files at most; fib 15's
+// 1000 frames take well under a second.
+constexpr std::uint64_t DefaultFramesMax = 1000;
 constexpr int MaxLoads = 32;  // -l files; with the program and the terminal they fill the reader's InputCapacity
 struct CommandLine {
     const char* file = nullptr;        // the program; null or "-": standard input
@@ -53,6 +57,11 @@ struct CommandLine {
     bool session = false;
     const char* events = nullptr;      // --events=FILE ("-": standard error)
     const char* latex = nullptr;       // --latex=FILE
+    const char* framesdir = nullptr;   // --frames=DIR
+    std::uint64_t framesmax = DefaultFramesMax;  // --frames-max=N: steps drawn a statement
+    std::uint64_t framesfrom = 1;      // --frames-from=K: the first step drawn
+    const char* framesfor = nullptr;   // --frames-for=NAME: the one statement drawn
+    bool step = false;                 // --step
 };
 constexpr std::int64_t DefaultTraceLines = 10000;  // --trace without =N: enough for any screen
 // --strategies without =N: a million steps each, a second or so of the
@@ -149,6 +158,11 @@ void watchnormal(Ref t);
 // An expression stopped short of its normal form, for the LaTeX document:
 // called once the transcript has told the stop, before the run ends with it.
 void watchstopped(Stop why);
+// --frames and --step: watchreducing as CurrentRoot begins to reduce (resumed
+// for a stopped term "normal" reduces on), watchend as every statement ends,
+// however it ends.
+void watchreducing(bool resumed);
+void watchend();
 // The normal-form line: read back with --readback, else as printed.
 void printnormal(Ref t);
 
@@ -161,6 +175,26 @@ void printnormal(Ref t);
 void strategiescopy(Ref expanded);
 void strategiesreduced(Ref normalform);
 void strategiesend();
+
+// ---- frames of a reduction (frames.cpp) ---------------------------------
+// --frames=DIR: the statement named picturename begins to reduce; false when
+// it has no frames (--frames-for names another, its file cannot be written).
+// Draws step 0 when the window starts there.
+bool framesbegin(const char* picturename);
+// Step k made: its frame when in the window; false once past it.
+bool framestep(std::uint64_t step, int rule, Ref n);
+// The statement ended: the end line, and how many steps were not drawn.
+void framesend();
+
+// ---- stepping at the terminal (stepper.cpp) ----------------------------
+// --step: start-up opens the terminal (or says there is none); stepperbegin
+// shows the term before the first step and waits; stepperstep, after step
+// k, waits when the user asked to; false when it will wait no more in this
+// statement.  stepperon: the terminal is open.
+void stepperstart();
+bool stepperon();
+void stepperbegin();
+bool stepperstep(std::uint64_t step, int rule, Ref n);
 
 // ---- definitions (define.cpp) -------------------------------------------
 Ref defname(int n);   // NoNode when the name may not be defined

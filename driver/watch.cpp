@@ -1,5 +1,6 @@
 // Watching an expression statement: what --dot, --readback and --warn do at
-// the three moments of an expression (parsed, expanded, normalized).  Each
+// the three moments of an expression (parsed, expanded, normalized), and
+// what --frames and --step do at each step between the last two.  Each
 // step tests its switch once per statement; with none of the options a
 // statement does no more than it always has, and nothing here prints into
 // the transcript except the normal-form line it is asked to print.
@@ -34,12 +35,14 @@ static int SameLine = 0;      // expressions begun on that line so far
 
 void watchstart() {
     WarnOn = Options.warn;
-    KeepPlaces = Options.warn || Options.dotdir != nullptr || EventsOn || Options.latex != nullptr;
+    KeepPlaces = Options.warn || Options.dotdir != nullptr || Options.framesdir != nullptr || EventsOn ||
+                 Options.latex != nullptr;
     if (EventsOn) sourcestart();
     if (Options.latex != nullptr) latexstart();
     LastPictured = Place{};
     SameLine = 0;
     Pictures = 0;
+    stepperstart();
 }
 
 // The picture name of the expression whose first token was read at p:
@@ -138,7 +141,6 @@ static std::string printed(Ref t, bool readback) {
             if (readback) printreadback(t);
             else printterm(t, false);
         } catch (const StatementStop&) {  // too deep: the transcript's line said so already
-            printrestore();
         }
     }
     std::fclose(to);
@@ -157,9 +159,35 @@ void watchparsed(Ref t) {
         ParsedText = printed(t, false);
         ExpandedText.clear();  // until this expression's expansion is done
     }
-    if (Options.dotdir == nullptr) return;
+    if (Options.dotdir == nullptr && Options.framesdir == nullptr) return;
     namepicture(StatementPlace);
-    picture(t, "parsed");
+    if (Options.dotdir != nullptr) picture(t, "parsed");
+}
+
+// The statement has frames drawn (framesbegin said so) until its window ends.
+static bool Framing = false;
+
+// The look at every step while the statement has frames or is stepped.
+static void watchstep(std::uint64_t step, int rule, Ref n) {
+    if (Framing) Framing = framestep(step, rule, n);
+    bool stepping = stepperstep(step, rule, n);
+    if (!Framing && !stepping) setsteplook(nullptr);  // the rest of the reduction runs at full speed
+}
+
+void watchreducing(bool resumed) {
+    Framing = false;
+    if (Options.framesdir != nullptr) {
+        if (resumed) namepicture(StatementPlace);
+        Framing = framesbegin(PictureName);
+    }
+    if (Framing || stepperon()) setsteplook(watchstep);
+    stepperbegin();
+}
+
+void watchend() {
+    if (StepLook != nullptr) setsteplook(nullptr);
+    Framing = false;
+    if (Options.framesdir != nullptr) framesend();
 }
 
 void watchexpanded(Ref t) {

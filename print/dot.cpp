@@ -21,6 +21,8 @@
 #include "reader/reader.h"
 
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 // A picture draws at most this many inner nodes, and the rest of the graph
@@ -79,8 +81,15 @@ struct DotStep {
     std::int32_t chain;  // -1: a node; else the chain's operator kind
 };
 
+// The fill of the node a frame's step rewrote.
+constexpr const char* RewrittenFill = "#ffd54f";
+
 struct DotWriter {
     std::FILE* out = nullptr;
+    const FrameMarks* frame = nullptr;          // a frame's marks, or null
+    std::unordered_set<Ref> sharedleaves;       // a frame's leaves drawn once: those an indirection leads to
+    std::unordered_set<Ref> leavesdrawn;        // those of them drawn so far
+    std::unordered_map<Ref, std::uint32_t> leafuses;  // a frame's drawings so far of every other leaf
     int items = 0;               // the printer's item count
     std::size_t drawn = 0;       // inner nodes drawn
     bool cut = false;            // the cut node is drawn
@@ -106,11 +115,27 @@ struct DotWriter {
     // one leaf carries its position, so its uses can still be told apart.
     void drawleaf(Ref from, Side side, Ref r) {
         const Node& n = node(r);
-        char name[32];
-        std::snprintf(name, sizeof name, "l%zu", uses++);
-        std::fprintf(out, "  %s [label=\"%s\", shape=%s, tooltip=\"node %u\"];\n", name,
-                     leaflabel(n).c_str(), n.kind == INTEGER || n.kind == REAL ? "plaintext" : "ellipse", r);
+        char name[48];
+        const char* fill = frame != nullptr && r == frame->rewritten ? RewrittenFill : nullptr;
+        if (frame != nullptr && sharedleaves.count(r) != 0) {
+            std::snprintf(name, sizeof name, "n%u", r);
+            if (leavesdrawn.insert(r).second) writeleaf(name, n, r, fill);
+        } else {
+            if (frame != nullptr)
+                std::snprintf(name, sizeof name, "l%u_%u", r, leafuses[r]++);
+            else
+                std::snprintf(name, sizeof name, "l%zu", uses);
+            uses++;
+            writeleaf(name, n, r, fill);
+        }
         if (side != NoSide) edge(from, side, name);
+    }
+
+    void writeleaf(const char* name, const Node& n, Ref r, const char* fill) {
+        std::fprintf(out, "  %s [label=\"%s\", shape=%s, tooltip=\"node %u\"", name, leaflabel(n).c_str(),
+                     n.kind == INTEGER || n.kind == REAL ? "plaintext" : "ellipse", r);
+        if (fill != nullptr) std::fprintf(out, ", style=filled, fillcolor=\"%s\"", fill);
+        std::fprintf(out, "];\n");
     }
 
     // Past the printer's cut, or past the nodes a picture may hold.
@@ -130,10 +155,23 @@ struct DotWriter {
         const Node& n = node(r);
         const char* name = n.kind == APP ? "@" : OperatorTable[n.kind];
         drawn++;
-        if (istwice(r))
-            std::fprintf(out, "  n%u [label=\"co%u : %s\", shape=box, style=bold];\n", r, r, name);
-        else
-            std::fprintf(out, "  n%u [label=\"%s\", shape=box];\n", r, name);
+        if (frame == nullptr) {
+            if (istwice(r))
+                std::fprintf(out, "  n%u [label=\"co%u : %s\", shape=box, style=bold];\n", r, r, name);
+            else
+                std::fprintf(out, "  n%u [label=\"%s\", shape=box];\n", r, name);
+            return;
+        }
+        // A frame: the same label; an indirection in grey and rounded, the
+        // rewritten node filled.
+        std::string style = istwice(r) ? "bold" : "solid";
+        if (n.kind == IDENT) style += ",rounded";
+        if (r == frame->rewritten) style += ",filled";
+        std::fprintf(out, "  n%u [label=\"%s%s\", shape=box, style=\"%s\"", r,
+                     istwice(r) ? ("co" + std::to_string(r) + " : ").c_str() : "", name, style.c_str());
+        if (n.kind == IDENT) std::fprintf(out, ", color=gray50, fontcolor=gray40");
+        if (r == frame->rewritten) std::fprintf(out, ", fillcolor=\"%s\"", RewrittenFill);
+        std::fprintf(out, "];\n");
     }
 
     // The printer's print pass (printnode, printchain) drawing instead of
@@ -186,13 +224,29 @@ struct DotWriter {
     }
 };
 
-void writedot(Ref term, std::FILE* out, const char* title) {
+void writedot(Ref term, std::FILE* out, const char* title, const FrameMarks* frame) {
     WalkScope walk;
     walkreach(term, WalkFields::Both);
     std::fprintf(out, "digraph \"%s\" {\n", dotquote(title).c_str());
+    if (frame != nullptr)
+        std::fprintf(out, "  label=\"%s\";\n  labelloc=t;\n  fontname=\"Helvetica\";\n",
+                     dotquote(frame->caption).c_str());
     std::fprintf(out, "  node [fontname=\"Helvetica\"];\n  edge [fontname=\"Helvetica\", fontsize=10];\n");
     DotWriter writer;
     writer.out = out;
+    writer.frame = frame;
+    if (frame != nullptr) {
+        // The leaves drawn once, as the nodes they are: those indirections
+        // lead to (an argument reduced to a number, shared by every use
+        // through its indirections), the rewritten node and the term itself
+        // when a step made them leaves, so that they keep their names.
+        for (std::size_t i = 0; i < walkcount(); i++) {
+            const Node& n = node(walknode(i));
+            if (n.kind == IDENT && !isinner(node(n.left).kind)) writer.sharedleaves.insert(n.left);
+        }
+        if (frame->rewritten != NoNode) writer.sharedleaves.insert(frame->rewritten);
+        writer.sharedleaves.insert(term);
+    }
     writer.walk(term);
     std::fprintf(out, "}\n");
 }

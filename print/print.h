@@ -39,11 +39,23 @@ void printstopped(Ref term);
 // changes no flag.
 void printreadback(Ref term);
 
+// What a frame of a reduction (a picture after one step) adds to a picture:
+// the node the step rewrote, drawn filled, and a caption over the graph.  A
+// frame also names every drawing after its pool node (a leaf's k-th use
+// "l<position>_<k>"), so a node keeps its name from frame to frame; draws a
+// number or a name an indirection leads to once, with every edge into it, as
+// the shared argument it is (and so the rewritten node and the term itself,
+// named "n<position>" as inner nodes are); and draws indirections in grey.
+struct FrameMarks {
+    Ref rewritten;        // NoNode in the frame before the first step
+    const char* caption;  // "step 3: lookup co5988"
+};
+
 // Writes term to out as a Graphviz directed graph called title: the nodes and
 // edges the printer would print, labelled as it labels them, with a "cut"
-// node where its 2000-item cut falls (dot.cpp).  Takes no node; a walk, it
-// touches only the walk bits.
-void writedot(Ref term, std::FILE* out, const char* title);
+// node where its 2000-item cut falls (dot.cpp); frame, when not null, makes
+// it a frame.  Takes no node; a walk, it touches only the walk bits.
+void writedot(Ref term, std::FILE* out, const char* title, const FrameMarks* frame = nullptr);
 
 // A term in the usual notation, as LaTeX math (latex.cpp), from the text the
 // printer (or the read-back) made of it: lambda x y B as \lambda x\,y.\,B,

@@ -1,0 +1,152 @@
+#!/usr/bin/env python3
+"""Checks the frames that --frames writes.
+
+  framecheck.py KESTRIVO DIR
+
+DIR/shared-argument.lam runs with --frames; its frames (every DOT file and
+the JSON Lines file) must be DIR/shared-argument.frames, and its transcript
+the one the run without --frames prints.  Pool positions are renamed, in the
+order they first appear over the statement's frames, the same in every
+frame, so a node must keep its name from frame to frame (as the goldens
+rename sharing labels, but across files).  Every frame must render with
+"dot -Tsvg" without a word from Graphviz.  Then the window: --frames-max
+past which a line on standard error counts the steps not drawn,
+--frames-from, --frames-for, and a folder that cannot be written.
+"""
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+failures = []
+POSITION = re.compile(r"(?<=\bn)\d+|(?<=\bco)\d+|(?<=\bl)\d+(?=_)|(?<=node )\d+|(?<=\"node\":)\d+")
+
+
+def fail(text):
+    failures.append(text)
+    print("FAIL: " + text)
+
+
+def run(kestrivo, args, program):
+    proc = subprocess.run([kestrivo] + args + [program], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=120)
+    return proc.returncode, proc.stdout.decode(), proc.stderr.decode()
+
+
+def frames(folder):
+    """The statement's files, frames in step order then the JSON Lines file."""
+    names = sorted(os.listdir(folder))
+    return [n for n in names if n.endswith(".dot")] + [n for n in names if n.endswith(".jsonl")]
+
+
+def normalised(folder):
+    names = {}
+
+    def rename(m):
+        return names.setdefault(m.group(0), str(len(names) + 1))
+
+    text = []
+    for name in frames(folder):
+        with open(os.path.join(folder, name), encoding="utf-8") as f:
+            text.append("== %s\n%s" % (name, POSITION.sub(rename, f.read())))
+    return "".join(text)
+
+
+def render(folder):
+    if shutil.which("dot") is None:
+        fail("Graphviz's dot is not installed")
+        return
+    for name in frames(folder):
+        if not name.endswith(".dot"):
+            continue
+        proc = subprocess.run(["dot", "-Tsvg", os.path.join(folder, name)], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.PIPE, timeout=120)
+        if proc.returncode != 0 or proc.stderr:
+            fail("dot -Tsvg %s: %s" % (name, proc.stderr.decode(errors="replace")))
+
+
+def lines(folder, name):
+    with open(os.path.join(folder, name), encoding="utf-8") as f:
+        return [json.loads(line) for line in f]
+
+
+def golden(kestrivo, here, out):
+    program = os.path.join(here, "shared-argument.lam")
+    status, transcript, errors = run(kestrivo, ["--frames=" + out], program)
+    _, plain, _ = run(kestrivo, [], program)
+    if status != 0 or errors:
+        fail("shared-argument: status %d, standard error %r" % (status, errors))
+    if transcript != plain:
+        fail("shared-argument: the transcript differs from the one without --frames")
+    with open(os.path.join(here, "shared-argument.frames"), encoding="utf-8") as f:
+        want = f.read()
+    got = normalised(out)
+    if got != want:
+        for i, (a, b) in enumerate(zip(got.splitlines(), want.splitlines())):
+            if a != b:
+                fail("shared-argument.frames, line %d:\n  got  %s\n  want %s" % (i + 1, a, b))
+                break
+        else:
+            fail("shared-argument.frames: %d lines, want %d" % (len(got.splitlines()), len(want.splitlines())))
+    # The trace line of each frame is the one --trace prints.
+    _, _, trace = run(kestrivo, ["--trace"], program)
+    traced = [l[len("kestrivo: "):] for l in trace.splitlines()]
+    recorded = [l["trace"] for l in lines(out, "line6-steps.jsonl") if l.get("trace")]
+    if recorded != traced:
+        fail("the frames' trace lines %r differ from --trace's %r" % (recorded, traced))
+    render(out)
+
+
+def window(kestrivo, here, out):
+    program = os.path.join(out, "two.lam")
+    with open(program, "w") as f:
+        f.write("(lambda x (+ x x)) (* 2 3);\n(lambda x x) 7;\n")
+    # The cap: 3 steps of the first statement's 5 drawn, then a line.
+    folder = os.path.join(out, "cap")
+    status, _, errors = run(kestrivo, ["--frames=" + folder, "--frames-max=3"], program)
+    want = "kestrivo: 1: frames: 2 more steps not drawn, past the cap of 3 (--frames-max)\n"
+    if status != 0 or errors != want:
+        fail("--frames-max=3: status %d, standard error %r, want %r" % (status, errors, want))
+    got = sorted(n for n in os.listdir(folder) if n.startswith("line1-"))
+    if got != ["line1-step%04d.dot" % k for k in range(4)] + ["line1-steps.jsonl"]:
+        fail("--frames-max=3: files %s" % got)
+    end = lines(folder, "line1-steps.jsonl")[-1]
+    if end != {"end": True, "steps": 5, "frames": 4}:
+        fail("--frames-max=3: end line %r" % end)
+    # A window later on: steps 3 and 4, and the graph step 3 rewrites.
+    folder = os.path.join(out, "from")
+    run(kestrivo, ["--frames=" + folder, "--frames-from=3", "--frames-max=2", "--frames-for=line1"], program)
+    got = sorted(os.listdir(folder))
+    if got != ["line1-step0002.dot", "line1-step0003.dot", "line1-step0004.dot", "line1-steps.jsonl"]:
+        fail("--frames-from=3 --frames-max=2 --frames-for=line1: files %s" % got)
+    steps = [l.get("step") for l in lines(folder, "line1-steps.jsonl")]
+    if steps != [2, 3, 4, None]:
+        fail("--frames-from=3: steps %r" % steps)
+    # A folder that cannot be made: a usage error, nothing run.
+    blocker = os.path.join(out, "file")
+    open(blocker, "w").close()
+    status, transcript, errors = run(kestrivo, ["--frames=" + os.path.join(blocker, "sub")], program)
+    if status != 2 or transcript or "cannot write frames in" not in errors:
+        fail("--frames into a file's path: status %d, %r" % (status, errors))
+    status, _, errors = run(kestrivo, ["--frames-max=0"], program)
+    if status != 2 or "invalid value for --frames-max" not in errors:
+        fail("--frames-max=0: status %d, %r" % (status, errors))
+
+
+def main():
+    if len(sys.argv) != 3:
+        sys.exit(__doc__)
+    kestrivo, here = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    with tempfile.TemporaryDirectory() as out:
+        os.mkdir(os.path.join(out, "golden"))
+        golden(kestrivo, here, os.path.join(out, "golden"))
+        window(kestrivo, here, out)
+    print("frames: %d failures" % len(failures))
+    sys.exit(1 if failures else 0)
+
+
+if __name__ == "__main__":
+    main()
