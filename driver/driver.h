@@ -177,6 +177,8 @@ void strategiesreduced(Ref normalform);
 void strategiesend();
 
 // ---- frames of a reduction (frames.cpp) ---------------------------------
+// Start-up: nothing of an earlier run in the same process is left open.
+void framesstart();
 // --frames=DIR: the statement named picturename begins to reduce; false when
 // it has no frames (--frames-for names another, its file cannot be written).
 // Draws step 0 when the window starts there.

@@ -30,13 +30,16 @@
 
 #include <nlohmann/json.hpp>
 
-static std::string Folder;           // DIR/NAME-, the beginning of every file name
+static std::string Folder;           // NAME-, the beginning of every file name in DIR
 static std::FILE* Lines = nullptr;   // the statement's JSON Lines file, while it has frames
 static std::uint64_t LastDrawn = 0;  // the last step of the window
 static std::uint64_t Drawn = 0;      // frames drawn in this statement
 static bool Failed = false;          // a file could not be written: no more frames in this statement
 
 using json = nlohmann::ordered_json;
+
+// DIR/name.
+static std::string inframes(const std::string& name) { return std::string(Options.framesdir) + "/" + name; }
 
 // A file that cannot be written: said once, and the statement's frames end
 // (the run goes on).
@@ -59,11 +62,11 @@ static void frame(std::uint64_t step, int rule, Ref n) {
         std::snprintf(head, sizeof head, "step %llu: ", static_cast<unsigned long long>(step));
         caption = head + rulename(rule) + " co" + std::to_string(n);
     }
-    std::FILE* f = std::fopen((Options.framesdir + ("/" + name)).c_str(), "w");
-    if (f == nullptr) return cannotwrite(Options.framesdir + ("/" + name));
+    std::FILE* f = std::fopen(inframes(name).c_str(), "w");
+    if (f == nullptr) return cannotwrite(inframes(name));
     FrameMarks marks{step == 0 ? NoNode : n, caption.c_str()};
     writedot(CurrentRoot, f, caption.c_str(), &marks);
-    if (std::fclose(f) != 0) return cannotwrite(Options.framesdir + ("/" + name));
+    if (std::fclose(f) != 0) return cannotwrite(inframes(name));
     json line = {{"step", step}};
     if (step == 0) {
         line["rule"] = nullptr;
@@ -78,8 +81,13 @@ static void frame(std::uint64_t step, int rule, Ref n) {
     line["file"] = name;
     std::string text = line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
     if (std::fputs(text.c_str(), Lines) < 0 || std::fflush(Lines) != 0)
-        return cannotwrite(Options.framesdir + ("/" + Folder + "steps.jsonl"));
+        return cannotwrite(inframes(Folder + "steps.jsonl"));
     Drawn++;
+}
+
+void framesstart() {
+    if (Lines != nullptr) std::fclose(Lines);  // left open by a run that ended in the middle of a statement
+    Lines = nullptr;
 }
 
 bool framesbegin(const char* picturename) {
@@ -87,7 +95,7 @@ bool framesbegin(const char* picturename) {
     Drawn = 0;
     if (Options.framesfor != nullptr && std::strcmp(Options.framesfor, picturename) != 0) return false;
     Folder = std::string(picturename) + "-";
-    std::string path = Options.framesdir + ("/" + Folder + "steps.jsonl");
+    std::string path = inframes(Folder + "steps.jsonl");
     Lines = std::fopen(path.c_str(), "w");
     if (Lines == nullptr) {
         cannotwrite(path);
@@ -109,7 +117,7 @@ void framesend() {
     json end = {{"end", true}, {"steps", steps}, {"frames", Drawn}};
     std::string text = end.dump() + "\n";
     std::fputs(text.c_str(), Lines);
-    if (std::fclose(Lines) != 0 && !Failed) cannotwrite(Options.framesdir + ("/" + Folder + "steps.jsonl"));
+    if (std::fclose(Lines) != 0 && !Failed) cannotwrite(inframes(Folder + "steps.jsonl"));
     Lines = nullptr;
     if (steps > LastDrawn && !Failed)
         diagf("%lld: frames: %llu more steps not drawn, past the cap of %llu (--frames-max)",

@@ -42,6 +42,7 @@ void watchstart() {
     LastPictured = Place{};
     SameLine = 0;
     Pictures = 0;
+    framesstart();
     stepperstart();
 }
 

@@ -50,15 +50,18 @@ function statementat(statements) {
 // The graph files of --dot by statement: pictures [{ stage, dot, at }] in the
 // order written (a statement's parsed and expanded graphs come after its
 // term's line, its normal form's after its "newnodes" line).  Returns, by
-// statement index, { parsed, expanded, normal } (a stage not written is
-// missing).
+// statement index, { parsed, expanded, normal, name } (a stage not written is
+// missing; name is the statement's picture name, line3 or line3.2, which
+// --frames-for takes).
 export function picturesbystatement(pictures, items) {
   const statements = items.filter((it) => it.kind === "statement");
   const sets = statements.map(() => ({}));
   const concerned = statementat(statements);
-  for (const { stage, dot, at } of pictures) {
+  for (const { stage, dot, at, name } of pictures) {
     const s = concerned(at);
-    if (s !== null) sets[s][stage] = dot;
+    if (s === null) continue;
+    sets[s][stage] = dot;
+    if (name !== undefined) sets[s].name ??= name;
   }
   return sets;
 }

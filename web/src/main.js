@@ -25,6 +25,7 @@ import { outcome, stopnote, endedearly } from "./outcome.js";
 import { Fields, Switches, normalize, options, counts, commandline } from "./settings.js";
 import { linkfragment, readfragment, versionnote } from "./share.js";
 import { drawprofile } from "./profile.js";
+import { stepspane } from "./stepper.js";
 
 const $ = (id) => document.getElementById(id);
 
@@ -355,7 +356,10 @@ function drawrun() {
 
   // Once the run is over: the statement chosen in the run before when it
   // is there, else the first whose terms share nodes, else the first.
-  if (!run.done) return graphnote("The graphs of the statements come when the run is over.");
+  if (!run.done) {
+    panes.steps.idle();
+    return graphnote("The graphs of the statements come when the run is over.");
+  }
   const cards = items.filter((it) => it.kind === "statement");
   if (chosen === null || chosen >= cards.length) {
     const sharing = cards.find((it) => sharinglabels(it.expanded ?? "").length > 0);
@@ -568,6 +572,7 @@ function statementcard(item, note, stop) {
 const panes = {
   graph: { show: () => drawgraph() },
   profile: { show: (item) => drawprofile($("profile"), item, view, run) },
+  steps: null, // made below, once the graph worker is there
 };
 let pane = "graph";
 
@@ -612,6 +617,16 @@ function layout(dot) {
 }
 
 let shownkind = "expanded";
+
+panes.steps = stepspane(document.querySelector('#statement-panel .pane[data-pane="steps"]'), {
+  layout,
+  module: () => compiled,
+  request: () =>
+    run === null
+      ? null
+      : { id: run.id, done: run.done, program: run.program, lastblock: counts(run.settings)[0], tokens: counts(run.settings)[1], options: options(run.settings) },
+  card: (index) => document.querySelector(`#transcript .statement[data-index="${index}"]`),
+});
 
 function graphnote(text, cls = "note") {
   const p = document.createElement("p");

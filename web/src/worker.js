@@ -11,6 +11,10 @@
 //   { id, program, lastblock, tokens, options }
 //                           a run: options are the command line's options,
 //                           the counts its positional words
+//   { id, program, lastblock, tokens, options, frames: { name, from, max } }
+//                           a run for the frames of the statement name
+//                           (--frames-for): max steps from step from; its
+//                           transcript is not posted, no --dot is drawn
 // Messages out:
 //   { ready: true, version }  or  { ready: false, failed }
 //   { id, started: true }   the run begins (the page's time limit counts from here)
@@ -19,19 +23,23 @@
 //     { out: text }         transcript text, whole lines as written
 //     { err: text }         standard error, likewise
 //     { picture: { name, stage, dot } }  a graph file of --dot, as written
-//   { id, done: true, status, endingstop, trap, elapsed }
+//   { id, done: true, status, endingstop, trap, elapsed, frames }
 //     status    the exit status (null after a trap)
 //     endingstop the stop that ended the run, when one did: 0 the pool
 //               exhausted, 1 nesting too deep, 2 a statement that cannot be
 //               read; -1 otherwise
 //     trap      set when the module stopped abnormally (the browser's own
 //               stack ran out); the run then ends where it was
+//     frames    for a frames run: { lines, end }, lines the JSON Lines
+//               file's frames, each with its DOT text as dot, end its end
+//               line (null when the statement never ended: a trap)
 //
 // The module's factory is createKestrivo, from Emscripten's kestrivo.js.
 /* global createKestrivo, importScripts */
 importScripts("kestrivo.js");
 
 const DotDir = "/dot";
+const FramesDir = "/frames";
 
 // Once the module is ready, a statement that exercises the reducer, the
 // collector and the printer, so that the browser has optimized their code
@@ -140,11 +148,43 @@ async function instantiate() {
     if (written && stream.path && stream.path.startsWith(`${DotDir}/`)) onclose(stream.path);
     return r;
   };
-  try {
-    M.FS.mkdir(DotDir);
-  } catch {
-    // there already
+  for (const dir of [DotDir, FramesDir]) {
+    try {
+      M.FS.mkdir(dir);
+    } catch {
+      // there already
+    }
   }
+}
+
+function emptydir(dir) {
+  for (const name of M.FS.readdir(dir)) if (name !== "." && name !== "..") M.FS.unlink(`${dir}/${name}`);
+}
+
+// The frames a run wrote for the statement name: every frame line of its
+// JSON Lines file with the DOT text of its file, and the end line.
+function readframes(name) {
+  const path = `${FramesDir}/${name}-steps.jsonl`;
+  let text = "";
+  try {
+    text = M.FS.readFile(path, { encoding: "utf8" });
+  } catch {
+    return { lines: [], end: null, missing: true };
+  }
+  const lines = [];
+  let end = null;
+  for (const line of text.split("\n")) {
+    if (line === "") continue;
+    const record = JSON.parse(line);
+    if (record.end) {
+      end = record;
+      continue;
+    }
+    record.dot = M.FS.readFile(`${FramesDir}/${record.file}`, { encoding: "utf8" });
+    lines.push(record);
+  }
+  emptydir(FramesDir);
+  return { lines, end, missing: false };
 }
 
 // Runs the module once: the program text and the command-line words.
@@ -181,12 +221,16 @@ function start() {
   return m[1];
 }
 
-async function run({ id, program, lastblock, tokens, options }) {
+async function run({ id, program, lastblock, tokens, options, frames }) {
   if (M === null) await instantiate();
-  for (const name of M.FS.readdir(DotDir)) if (name !== "." && name !== "..") M.FS.unlink(`${DotDir}/${name}`);
+  emptydir(DotDir);
+  emptydir(FramesDir);
   // "-" stands for the program text, which the module is handed directly.
-  const words = [...options, `--dot=${DotDir}`, "-", String(lastblock), String(tokens)].join("\n");
-  current = id;
+  const drawing = frames
+    ? [`--frames=${FramesDir}`, `--frames-for=${frames.name}`, `--frames-from=${frames.from}`, `--frames-max=${frames.max}`]
+    : [`--dot=${DotDir}`];
+  const words = [...options, ...drawing, "-", String(lastblock), String(tokens)].join("\n");
+  current = frames ? null : id;
   self.postMessage({ id, started: true });
   posted = performance.now();
   const started = posted;
@@ -194,7 +238,8 @@ async function run({ id, program, lastblock, tokens, options }) {
   const elapsed = performance.now() - started;
   const endingstop = r.trap === null ? M._webendingstop() : -1;
   flush();
-  self.postMessage({ id, done: true, status: r.status, endingstop, trap: r.trap, elapsed });
+  const made = frames ? readframes(frames.name) : undefined;
+  self.postMessage({ id, done: true, status: r.status, endingstop, trap: r.trap, elapsed, frames: made });
   current = null;
   // A trap leaves the instance's stack and streams as they were: the next
   // run takes a fresh instance of the same module.

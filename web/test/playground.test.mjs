@@ -565,6 +565,114 @@ test("every golden program and example runs in the browser as in the console bin
   assert.ok(deep < 10, `${deep} golden programs stopped for depth`);
 });
 
+// The steps pane of the chosen statement: { step, rule, node, trace } of the
+// frame shown, and the title of the graph node drawn as rewritten.
+async function shownstep(p = page) {
+  return p.evaluate(() => {
+    const pane = document.getElementById("steps");
+    const m = /^step (\d+) · (\d+) of (\d+)$/.exec(pane.querySelector(".steps-where").textContent);
+    const trace = pane.querySelector(".steps-term").title;
+    const t = /^trace (\d+) (\S+) co(\d+) /.exec(trace);
+    const marked = [...pane.querySelectorAll(".steps-graph svg g.node.rewritten title")].map((e) => e.textContent);
+    return { step: Number(m[1]), at: Number(m[2]), of: Number(m[3]), trace: t ? { step: Number(t[1]), rule: t[2], node: t[3] } : null,
+      rule: pane.querySelector(".steps-rule").textContent, marked, term: pane.querySelector(".steps-term").textContent };
+  });
+}
+
+// Waits until the steps pane shows frame `at` of its record, drawn.
+function frameshown(at, p = page) {
+  return p.waitForFunction((k) => {
+    const pane = document.getElementById("steps");
+    const where = pane.querySelector(".steps-where").textContent;
+    return where.includes(` ${k} of `) && pane.querySelector(".steps-graph svg") !== null &&
+      pane.querySelector(".steps-graph").dataset.shown === String(k - 1);
+  }, at, { timeout: 30000 });
+}
+
+test("the steps pane steps forward and back through a shared argument, marking the node the trace names", async () => {
+  const program = "(lambda x (+ x x)) (* 2 3);\n";
+  await setprogram(program);
+  assert.equal((await run()).tone, "ok");
+  await page.click("#statement-tabs button[data-pane=steps]");
+  await frameshown(1);
+  // The console's trace of the same statement: the rules in order.
+  const dir = mkdtempSync(join(tmpdir(), "kestrivo-prog-"));
+  writeFileSync(join(dir, "prog.lam"), program);
+  const traced = spawnSync(kestrivo, ["--trace", join(dir, "prog.lam")], { encoding: "utf8" }).stderr;
+  rmSync(dir, { recursive: true, force: true });
+  const rules = [...traced.matchAll(/^kestrivo: trace (\d+) (\S+) co\d+ /gm)].map((m) => m[2]);
+  assert.deepEqual(rules, ["beta", "sub-+", "lookup", "*", "+"]);
+  let s = await shownstep();
+  assert.equal(s.step, 0);
+  assert.equal(s.of, 6);
+  assert.match(s.term, /^\( lambda x \( \+ x x \) \) \( \* 2 3 \)$/);
+  assert.deepEqual(s.marked, []);
+  for (let k = 1; k <= 5; k++) {
+    await page.click("#steps button:has-text('Next')");
+    await frameshown(k + 1);
+    s = await shownstep();
+    assert.equal(s.step, k);
+    assert.equal(s.trace.step, k);
+    assert.equal(s.trace.rule, rules[k - 1]);
+    assert.ok(s.rule.includes(`co${s.trace.node}`) && s.rule.includes(`${rules[k - 1]}:`), `step ${k}: ${s.rule}`);
+    assert.deepEqual(s.marked, [`n${s.trace.node}`], `step ${k}: the marked node is not co${s.trace.node}`);
+  }
+  assert.match(s.term, /^12$/);
+  // The lookup step in words, and back to it.
+  for (let k = 5; k > 3; k--) {
+    await page.click("#steps button:has-text('Previous')");
+    await frameshown(k);
+  }
+  s = await shownstep();
+  assert.equal(s.trace.rule, "lookup");
+  assert.match(s.rule, /indirection to the one shared argument node/);
+  assert.match(s.term, /^\+ \( co(\d+) : ident \( co\d+ : \* 2 3 \) \) co\1$/);
+  // Play runs on to the last frame and stops there.
+  await page.click("#steps button:has-text('Play')");
+  await page.waitForFunction(() => document.getElementById("steps").querySelector(".steps-where").textContent.endsWith("6 of 6"),
+    null, { timeout: 30000 });
+  await page.waitForFunction(() => [...document.querySelectorAll("#steps button")].some((b) => b.textContent === "Play"));
+  // The card link finds the statement's card.
+  await page.click("#steps .steps-card");
+  await page.waitForSelector("#transcript .statement.flash");
+  // The picture of the guide: the lookup that makes the shared argument.
+  await page.waitForFunction(() => document.querySelector("#transcript .statement.flash") === null);
+  await page.click("#steps button:has-text('Previous')");
+  await frameshown(5);
+  await page.click("#steps button:has-text('Previous')");
+  await frameshown(4);
+  mkdirSync(join(web, "artifacts"), { recursive: true });
+  await page.evaluate(() => Promise.all(document.getAnimations().map((a) => a.finished))); // the move between the two frames
+  await page.screenshot({ path: join(web, "artifacts", "stepper.png") });
+});
+
+test("a long statement offers its first steps and a later window, and the page answers meanwhile", async () => {
+  await setprogram(`${Fib}fib 15;\n`);
+  assert.equal((await run()).tone, "ok");
+  await page.click("#transcript .statement >> nth=0");
+  await page.click("#statement-tabs button[data-pane=steps]");
+  await frameshown(1);
+  const s = await shownstep();
+  assert.equal(s.of, 201);
+  const foot = await page.textContent("#steps .steps-foot");
+  const m = /takes ([\d,]+) steps; these frames show steps 0 to 200/.exec(foot);
+  assert.ok(m, foot);
+  const total = Number(m[1].replace(/,/g, ""));
+  assert.ok(total > 10000, `fib 15 takes only ${total} steps`);
+  // A later window: the graph step 5000 rewrites, then 200 steps.
+  await page.fill("#steps .steps-foot input[type=number]", "5000");
+  await page.click("#steps .steps-foot button:has-text('Show')");
+  // While it records, the page still answers.
+  assert.equal(await page.evaluate(() => 1 + 1), 2);
+  await page.waitForFunction(() => /step 4999 · 1 of 201/.test(document.getElementById("steps").querySelector(".steps-where").textContent),
+    null, { timeout: 30000 });
+  await page.click("#steps button:has-text('Next')");
+  await frameshown(2);
+  const t = await shownstep();
+  assert.equal(t.trace.step, 5000);
+  assert.deepEqual(t.marked.length <= 1, true);
+});
+
 test("no request left the page's own origin", () => {
   assert.deepEqual(foreign, []);
 });
