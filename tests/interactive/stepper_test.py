@@ -10,7 +10,9 @@ one step, a number that many, c runs to the end of the statement, q stops
 it as Ctrl-C does ("normal;" then reduces on).  The transcript must be the
 one the run without --step writes, but for what the stop changes, and it
 must be the same as a run stopped by the step limit at the same step.
-Then --step with no terminal at all says so and runs as without it.
+Then --step with no terminal at all says so and runs as without it.  The
+runs leave the collection reports out (--quiet-gc), which the stress build
+prints at every allocation.
 """
 import os
 import pty
@@ -49,7 +51,7 @@ def stepping(kestrivo, folder):
     # Standard input and error are the terminal, the transcript a file.
     master, slave = pty.openpty()
     with open(transcript, "wb") as out:
-        proc = subprocess.Popen([kestrivo, "--step", program], stdin=slave, stdout=out, stderr=slave,
+        proc = subprocess.Popen([kestrivo, "--step", "--quiet-gc", program], stdin=slave, stdout=out, stderr=slave,
                                 close_fds=True, start_new_session=True)
     os.close(slave)
     s = Session.__new__(Session)
@@ -98,7 +100,7 @@ def stepping(kestrivo, folder):
     # The first statement's lines are the plain run's; the second, stopped
     # by q after its beta step, prints the term that step left; "normal;"
     # ends it.
-    _, plain, _ = run(kestrivo, [], program)
+    _, plain, _ = run(kestrivo, ["--quiet-gc"], program)
     statement = b"( lambda x ( + x x ) ) ( * 2 3 ) \n"
     want = (plain.split(b"(lambda x (+ x x)) (* 2 3);\n")[0] + b"(lambda x (+ x x)) (* 2 3);\n" + statement * 2 +
             b"12 \nnewnodes = 3\n(lambda x (+ x x)) (* 2 3);\n" + statement * 2 +
@@ -108,9 +110,9 @@ def stepping(kestrivo, folder):
 
 def noterminal(kestrivo, folder):
     program = os.path.join(folder, "prog.lam")
-    proc = subprocess.run([kestrivo, "--step", program], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+    proc = subprocess.run([kestrivo, "--step", "--quiet-gc", program], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, timeout=60, start_new_session=True)
-    _, plain, _ = run(kestrivo, [], program)
+    _, plain, _ = run(kestrivo, ["--quiet-gc"], program)
     check(proc.stdout == plain, "without a terminal, the transcript is the plain run's")
     check(proc.stderr == b"kestrivo: --step: no terminal to step at; the run goes on without stepping\n",
           "without a terminal, one line says so: %r" % proc.stderr)
