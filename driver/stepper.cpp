@@ -72,7 +72,7 @@ static bool answer(std::string& line) {
     for (;;) {
         char c;
         ssize_t n = read(Tty, &c, 1);
-        if (n < 0 && errno == EINTR && !Interrupted) continue;
+        if (n < 0 && errno == EINTR && !interruptpending()) continue;
         if (n <= 0) return false;
         if (c == '\n') return true;
         if (line.size() < AnswerLimit) line += c;
@@ -99,7 +99,7 @@ static void pause(std::uint64_t step, int rule, Ref n) {
         text.clear();
         std::string line;
         if (!answer(line)) {
-            if (Interrupted) return;  // Ctrl-C: the reducer's own check stops the statement
+            if (interruptpending()) return;  // Ctrl-C: the reducer's own check stops the statement
             show("\n");               // the terminal's input ended: no more stepping in this run
             close(Tty);
             Tty = -1;
