@@ -116,9 +116,9 @@ static void keepbody(Ref d, std::vector<Token> tokens) {
     int index = std::int32_t(node(d).right);
     // A body replaced after it was expanded: every expansion that took it
     // in keeps it, and cannot be made again from text.
-    if (node(d).kind == DEFINITION && node(d).shared == 0)
+    if (node(d).kind == DEFINITION && !(node(d).flags & Unexpanded))
         for (int i = 0; i <= AtomTop; i++)
-            if (i != index && node(AtomNode[i]).kind == DEFINITION && node(AtomNode[i]).shared == 0 &&
+            if (i != index && node(AtomNode[i]).kind == DEFINITION && !(node(AtomNode[i]).flags & Unexpanded) &&
                 uses(i, index))
                 Kept[i].frozen = true;
     Kept[index] = KeptBody{std::move(tokens), false};
@@ -143,7 +143,7 @@ bool restoredefinitions(void (*letgo)()) {
     int count = 0;
     for (int i = 0; i <= AtomTop; i++) {
         Node& d = node(AtomNode[i]);
-        if (d.kind != DEFINITION || d.shared != 0 || Kept[i].frozen) continue;
+        if (d.kind != DEFINITION || (d.flags & Unexpanded) || Kept[i].frozen) continue;
         d.left = nil;  // from here nothing of the old body hangs from it
         todo[count++] = i;
     }
@@ -161,11 +161,11 @@ bool restoredefinitions(void (*letgo)()) {
                 profileclaim(body, AtomNode[i]);
                 Node& d = node(AtomNode[i]);
                 d.left = body;
-                d.shared = 1;  // not expanded yet
+                d.flags |= Unexpanded;  // not expanded yet
                 break;
             } catch (const StatementStop&) {
                 ParseRootTop = 0;
-                poolrest();
+                // (a walk the stop cut short ended as it unwound)
                 if (attempt == 0 && letgo != nullptr) {
                     letgo();  // what else the pool holds, then once more
                     continue;
@@ -174,7 +174,7 @@ bool restoredefinitions(void (*letgo)()) {
                 // stands for the error atom, and says so.
                 Node& d = node(AtomNode[i]);
                 d.left = ErrorAtom;
-                d.shared = 1;
+                d.flags |= Unexpanded;
                 diagf("the definition of %s is lost: the pool cannot hold it", AtomName[i]);
                 lost = true;
                 break;
