@@ -285,9 +285,12 @@ bool SummarizeCollections = false;
 
 // n with a comma between each three digits: 372,142.
 static std::string grouped(std::uint64_t n) {
-    std::string digits = std::to_string(n);
-    for (int at = int(digits.size()) - 3; at > 0; at -= 3) digits.insert(std::size_t(at), ",");
-    return digits;
+    std::string digits = std::to_string(n), out;
+    for (std::size_t i = 0; i < digits.size(); i++) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
 }
 
 // The line that sums up a statement's collections at a terminal.
