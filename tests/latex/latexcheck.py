@@ -102,8 +102,8 @@ def stopped(kestrivo, folder, out, compiling):
     runs out shows that it did, with no term."""
     tex, pictures = run(kestrivo, folder, "stopped.lam", out, ["--keep-going", "--max-steps=6"])
     got = rows(tex)
-    if not (len(got) == 4 and got[1].startswith("\\rightarrow^{*}{}&") and "\\mathtt{sub}" in got[1]
-            and "stopped at the step limit after " in got[1]
+    if not (len(got) == 4 and got[1].startswith("\\rightarrow^{*}{}&") and "\\mathtt{ident}" in got[1]
+            and "stopped at the step limit after 6 steps" in got[1]
             and got[3] == "\\twoheadrightarrow{}&25 &&\\text{normal form: 4 steps, 3 new nodes}"):
         fail("stopped.lam at the step limit: %r" % got)
     if compiling:
