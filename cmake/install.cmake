@@ -54,7 +54,7 @@ install(DIRECTORY editors/vscode/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kestrivo/
 # The Jupyter kernel's spec, where Jupyter looks for kernels under the prefix
 # (PREFIX/share/jupyter/kernels), with the kernel's module beside it: the
 # launcher finds the module, and the interpreter in PREFIX/bin, from where it
-# lies, so nothing in the spec depends on the prefix.  The kernel runs on
+# lies, so nothing in kernel.json depends on the prefix.  The kernel runs on
 # KESTRIVO_JUPYTER_PYTHON.
 configure_file(jupyter/kernel.json.in ${CMAKE_CURRENT_BINARY_DIR}/jupyter/kernel.json @ONLY)
 set(KESTRIVO_KERNEL_DIR ${CMAKE_INSTALL_DATADIR}/jupyter/kernels/kestrivo)
