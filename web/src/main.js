@@ -189,6 +189,9 @@ let version = null; // what the interpreter says of itself, once ready
 let runid = 0;
 let run = null; // the run on the page (see newrun)
 let timelimit = null;
+// How long past its limit a run that does not look (a long print) is ended
+// by the page's own timer.
+const TimeGrace = 1000; // milliseconds
 
 function setstatus(text, tone) {
   $("status").textContent = text;
@@ -220,9 +223,12 @@ function onworker(m) {
   if (m.started) {
     // The time limit counts the run's own time, not the worker's start.
     run.started = performance.now();
-    if (run.settings.timelimit > 0) timelimit = setTimeout(() => interrupt("time"), run.settings.timelimit * 1000);
+    // The worker says when its time is up, after posting what it printed;
+    // this timer ends a run that stops looking (a long print) a little later.
+    if (run.settings.timelimit > 0) timelimit = setTimeout(() => interrupt("time"), run.settings.timelimit * 1000 + TimeGrace);
     return;
   }
+  if (m.timeup) return interrupt("time");
   for (const w of m.batch ?? []) {
     if (w.out !== undefined) {
       run.transcript += w.out;
@@ -279,6 +285,7 @@ function runprogram() {
     lastblock: counts(run.settings)[0],
     tokens: counts(run.settings)[1],
     options: options(run.settings),
+    timelimit: run.settings.timelimit,
   });
   $("stop").disabled = false;
   clearTimeout(timelimit);

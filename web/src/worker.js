@@ -122,9 +122,20 @@ function onclose(path) {
   if (performance.now() - posted >= PostEvery) flush();
 }
 
-// The reducer's look, every few thousand steps.
+// The reducer's look, every few thousand steps. Past the run's deadline the
+// worker posts what it has and then says so: the page ends the worker on
+// that word, and so has every line written before the limit (a timer of the
+// page's own could fire before the lines already posted were read).
+let deadline = Infinity; // performance.now() at which the page's time limit ends the run
 function onpoll() {
-  if (writes.length > 0 && performance.now() - posted >= PostEvery) flush();
+  const now = performance.now();
+  if (now >= deadline) {
+    deadline = Infinity;
+    flush();
+    self.postMessage({ id: current, timeup: true });
+    return;
+  }
+  if (writes.length > 0 && now - posted >= PostEvery) flush();
 }
 
 async function instantiate() {
@@ -221,7 +232,7 @@ function start() {
   return m[1];
 }
 
-async function run({ id, program, lastblock, tokens, options, frames }) {
+async function run({ id, program, lastblock, tokens, options, frames, timelimit }) {
   if (M === null) await instantiate();
   emptydir(DotDir);
   emptydir(FramesDir);
@@ -234,7 +245,9 @@ async function run({ id, program, lastblock, tokens, options, frames }) {
   self.postMessage({ id, started: true });
   posted = performance.now();
   const started = posted;
+  deadline = !frames && timelimit > 0 ? started + timelimit * 1000 : Infinity;
   const r = call(program, words);
+  deadline = Infinity;
   const elapsed = performance.now() - started;
   const endingstop = r.trap === null ? M._webendingstop() : -1;
   flush();
