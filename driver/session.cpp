@@ -19,11 +19,9 @@
 #include "reduce/reduce.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 // Files read at the user's asking, by name, in the order first asked for:
@@ -99,14 +97,8 @@ static void gc(const char* argument) {
 // Opens a file to read for :load or :reload; null, with the reason on
 // standard error, when it cannot be read.
 static std::FILE* openfile(const char* name) {
-    std::FILE* f = std::fopen(name, "r");
-    int why = errno;
-    struct stat st;
-    if (f != nullptr && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
-        std::fclose(f);
-        f = nullptr;
-        why = EISDIR;
-    }
+    int why = 0;
+    std::FILE* f = opentoread(name, why);
     if (f == nullptr) diagf("cannot open '%s': %s", name, std::strerror(why));
     return f;
 }

@@ -60,18 +60,24 @@ void listroots() {
     addroots(ParseRoots, &ParseRootTop, 0); // terms the parser holds
 }
 
-// Opens a file of the program text, or reports why it cannot be read:
-// "File not open" on the transcript, the name and the reason on standard
-// error, and the end of start-up.
-static std::FILE* openprogram(const char* name) {
+std::FILE* opentoread(const char* name, int& why) {
     std::FILE* f = std::fopen(name, "r");
-    int why = errno;
+    why = errno;
     struct stat st;
     if (f != nullptr && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
         std::fclose(f);
         f = nullptr;
         why = EISDIR;
     }
+    return f;
+}
+
+// Opens a file of the program text, or reports why it cannot be read:
+// "File not open" on the transcript, the name and the reason on standard
+// error, and the end of start-up.
+static std::FILE* openprogram(const char* name) {
+    int why = 0;
+    std::FILE* f = opentoread(name, why);
     if (f == nullptr) {
         outs("File not open\n");
         diagf("cannot open '%s': %s", name, std::strerror(why));
