@@ -36,6 +36,9 @@ foreach(page ${KESTRIVO_PAGES})
   get_filename_component(name ${page} NAME)
   install(FILES ${KESTRIVO_DOC_OUT}/doc/${name} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endforeach()
+# The pictures the pages show, where their links find them (images/ beside
+# the pages; the README's docs/images/ becomes images/ when installed).
+install(DIRECTORY docs/images/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/images)
 # Where a Debian system looks for a package's licence and its history.
 install(FILES ${KESTRIVO_DOC_OUT}/doc/changelog.gz cmake/debian/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -24,6 +24,7 @@ expected() {
     echo share/doc/kestrivo/changelog.gz
     echo share/doc/kestrivo/copyright
     for f in docs/*.md; do [ -f "$f" ] && echo "share/doc/kestrivo/${f#docs/}"; done
+    find docs/images -type f | sed 's|^docs/|share/doc/kestrivo/|'
     find examples -type f | sed 's|^|share/kestrivo/|'
     (cd editors/vim && find syntax ftdetect -type f) | sed 's|^|share/vim/vimfiles/|'
     (cd editors && find vscode -path '*/node_modules' -prune -o -type f -print) | sed 's|^|share/kestrivo/editors/|'
@@ -78,6 +79,14 @@ names() {
   [ -n "$paths" ] || { echo "FAIL: the manual page and the guide under $prefix name no installed path"; failures=$((failures + 1)); }
   for path in $paths; do
     [ -e "$root$path" ] || { echo "FAIL: $path is named in the documentation under $prefix but not installed"; failures=$((failures + 1)); }
+  done
+  # Every picture and page an installed page links to by a relative path is
+  # installed beside it.
+  docs="$root$prefix/share/doc/kestrivo"
+  for page in "$docs"/*.md; do
+    for link in $(grep -o '](\([A-Za-z0-9_.-][A-Za-z0-9_./-]*\))' "$page" | sed 's/^](//; s/)$//' | grep -v '^https\?:' | sort -u); do
+      [ -e "$docs/$link" ] || { echo "FAIL: ${page##*/} under $prefix links to $link, which is not installed"; failures=$((failures + 1)); }
+    done
   done
   if [ "$prefix" != /usr/local ] && printf '%s\n%s\n' "$man" "$guide" | grep -q /usr/local/share; then
     echo "FAIL: the documentation installed under $prefix names /usr/local/share"
