@@ -32,11 +32,27 @@ word, with no second "%" on the line, which would make it a comment):
 """
 import html
 import re
+import signal
+import threading
 
 from ipykernel.kernelbase import Kernel
 
 from . import __version__
 from .session import Ended, Interpreter, interpreter_path, svg
+
+
+def forward(interrupted):
+    """Makes SIGINT call interrupted() until restore; returns the handler it
+    replaced, or None where handlers cannot be set (not the main thread):
+    there the wait for the next event still catches a KeyboardInterrupt."""
+    if threading.current_thread() is not threading.main_thread():
+        return None
+    return signal.signal(signal.SIGINT, lambda signum, frame: interrupted())
+
+
+def restore(before):
+    if before is not None:
+        signal.signal(signal.SIGINT, before)
 
 # The words the language gives meaning to, for completion.
 OPERATORS = ("app lambda sub cons print ident car cdr com intatom realatom stratom abs float "
@@ -226,6 +242,11 @@ class KestrivoKernel(Kernel):
             session.interrupt()
 
         offset = session.lines
+        # The stop button's SIGINT may come while the kernel is showing an
+        # event rather than waiting for one: a handler of the cell's own
+        # forwards it wherever it lands, so it never escapes as a
+        # KeyboardInterrupt that would leave the cell without a reply.
+        before = forward(interrupted)
         try:
             self.follow(session.run(text, interrupted), offset)
         except Ended as e:
@@ -236,6 +257,8 @@ class KestrivoKernel(Kernel):
                 self.stream("stderr", e.errors)
             self.stream("stderr", "kestrivo: the session ended (status %d); the next cell starts a new one\n"
                         % e.status)
+        finally:
+            restore(before)
         if steps is not None:
             self.showsteps(replayed, text, steps)
         self.flush()
