@@ -116,9 +116,9 @@ static void keepbody(Ref d, std::vector<Token> tokens) {
     int index = std::int32_t(node(d).right);
     // A body replaced after it was expanded: every expansion that took it
     // in keeps it, and cannot be made again from text.
-    if (node(d).kind == DEFINITION && !(node(d).flags & Unexpanded))
+    if (node(d).kind == DEFINITION && !isunexpanded(d))
         for (int i = 0; i <= AtomTop; i++)
-            if (i != index && node(AtomNode[i]).kind == DEFINITION && !(node(AtomNode[i]).flags & Unexpanded) &&
+            if (i != index && node(AtomNode[i]).kind == DEFINITION && !isunexpanded(AtomNode[i]) &&
                 uses(i, index))
                 Kept[i].frozen = true;
     Kept[index] = KeptBody{std::move(tokens), false};
@@ -143,7 +143,7 @@ bool restoredefinitions(void (*letgo)()) {
     int count = 0;
     for (int i = 0; i <= AtomTop; i++) {
         Node& d = node(AtomNode[i]);
-        if (d.kind != DEFINITION || (d.flags & Unexpanded) || Kept[i].frozen) continue;
+        if (d.kind != DEFINITION || isunexpanded(AtomNode[i]) || Kept[i].frozen) continue;
         d.left = nil;  // from here nothing of the old body hangs from it
         todo[count++] = i;
     }
@@ -159,9 +159,7 @@ bool restoredefinitions(void (*letgo)()) {
             try {
                 Ref body = parsekept(i);
                 profileclaim(body, AtomNode[i]);
-                Node& d = node(AtomNode[i]);
-                d.left = body;
-                d.flags |= Unexpanded;  // not expanded yet
+                setdefinitionbody(AtomNode[i], body);
                 break;
             } catch (const StatementStop&) {
                 ParseRootTop = 0;
@@ -172,9 +170,7 @@ bool restoredefinitions(void (*letgo)()) {
                 }
                 // The pool cannot hold the text it held before: the name
                 // stands for the error atom, and says so.
-                Node& d = node(AtomNode[i]);
-                d.left = ErrorAtom;
-                d.flags |= Unexpanded;
+                setdefinitionbody(AtomNode[i], ErrorAtom);
                 diagf("the definition of %s is lost: the pool cannot hold it", AtomName[i]);
                 lost = true;
                 break;

@@ -123,7 +123,7 @@ Ref definitionterm(Ref d) {
     for (;;) {
         if (metagain(ring, d)) return d;  // stands only for itself: stuck
         Node& def = node(d);
-        if (def.flags & Unexpanded) expand(d);  // clears the flag and expands the body
+        if (isunexpanded(d)) expand(d);  // clears the flag and expands the body
         Ref t = def.left;
         if (node(t).kind != DEFINITION) return t;
         d = t;

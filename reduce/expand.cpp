@@ -13,11 +13,11 @@ static Ref expandnode(Ref n);
 // The first mention of a definition expands its body; the flag is cleared
 // first, so a mention inside the body gets the body itself and closes a cycle.
 static Ref expanddefinition(Ref d) {
-    Node& def = node(d);
-    if (!(def.flags & Unexpanded)) return def.left;
-    def.flags &= std::uint8_t(~Unexpanded);
-    def.left = expandnode(def.left);
-    return def.left;
+    if (!isunexpanded(d)) return node(d).left;
+    setexpanded(d);
+    Ref body = expandnode(node(d).left);
+    node(d).left = body;
+    return body;
 }
 
 static Ref expandnode(Ref n) {

@@ -20,9 +20,11 @@
 //          WalkDone     4  walk.cpp, for the walker: its own pass has dealt
 //                          with the node (printed it, drawn it)
 //   flags  Unexpanded   1  a definition (kind 40) whose body is not expanded
-//                          yet: set when the definition is made
-//                          (makedefinition), cleared by expansion (reduce/);
-//                          it keeps its value between statements
+//                          yet: written only here, set when the definition
+//                          is made or given a new body (makedefinition,
+//                          setdefinitionbody), cleared as expansion begins
+//                          (setexpanded, called by reduce/); it keeps its
+//                          value between statements
 //          bits 1, 2, 3    the reducer's records of the latest reduction
 //                          (named in reduce/internal.h): a node finished, an
 //                          indirection whose end is recorded, an environment
@@ -277,6 +279,18 @@ inline void makedefinition(Ref r, Ref body) {
     setnode(n, DEFINITION, body, n.right);
     n.flags = Unexpanded;
 }
+// Gives the definition r a new body, not expanded yet; the flags the
+// reducer keeps on the node are left as they are.
+inline void setdefinitionbody(Ref r, Ref body) {
+    Node& n = Pool[r];
+    n.left = body;
+    n.flags |= Unexpanded;
+}
+// Whether the definition r's body is still to be expanded.
+inline bool isunexpanded(Ref r) { return (Pool[r].flags & Unexpanded) != 0; }
+// The definition r's body is being expanded (by reduce/): from here every
+// mention of the name stands for the body as it is.
+inline void setexpanded(Ref r) { Pool[r].flags &= std::uint8_t(~Unexpanded); }
 
 // The one constructor of inner nodes.  When the free list is empty it runs a
 // collection with left and right as extra roots; when that frees nothing the
