@@ -1,6 +1,7 @@
 // What the reader's files share and no other subsystem may use: the line
 // being read and where its unread rest starts (input.cpp), which the
-// tokenizer cuts statements from.
+// tokenizer cuts statements from, and the start-up of each part, which
+// start.cpp runs in order.
 #pragma once
 
 #include "reader/reader.h"
@@ -22,6 +23,20 @@ extern std::int64_t LinesRead;
 // Empties the line, takes its first room and makes the first source the one
 // being read; false when the room cannot be had.
 bool inputstart();
+
+// The token array of a capacity, starray and (with KeepPlaces) TokenPlace,
+// and the tokenizer's state afresh; false when the capacity is negative or
+// the array cannot be had.  tokenizerbytes: what the array takes.
+// tokenizerrelease gives back what tokenizerstart took, whatever it got to.
+bool tokenizerstart(std::int32_t tokencapacity);
+std::size_t tokenizerbytes(std::int32_t tokencapacity);
+void tokenizerrelease();
+
+// The parser's root stack and bracket tree, sized from the token capacity
+// (parse.cpp); false when they cannot be had.  parserbytes: what they take.
+bool parserstart(std::int32_t tokencapacity);
+std::size_t parserbytes(std::int32_t tokencapacity);
+void parserrelease();
 
 // A line too long for memory was dropped with its report (the statement it
 // was read for stops): the next statement begins on the line after it, so

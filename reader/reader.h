@@ -127,6 +127,7 @@ void terminalwords(const SessionWord* words, int count, const char* greeting);
 // so a transcript sent elsewhere holds none of it.
 std::FILE* terminalout();
 
+// ---- start-up (start.cpp) ---------------------------------------------------
 // Allocates starray, the parser's tables for it and the line buffer's first
 // room; reports "MEMORY OVER nn" and ends start-up when they cannot be had.
 void readerstart(std::int32_t tokencapacity);
@@ -134,11 +135,6 @@ void readerrelease();
 // The bytes readerstart takes for a capacity, which runkestrivo leaves
 // free when it sizes the run's stack under a limit on the address space.
 std::size_t readerbytes(std::int32_t tokencapacity);
-// The parser's root stack and bracket tree, sized from the token capacity
-// (parse.cpp); false when they cannot be had.  parserbytes: what they take.
-bool parserstart(std::int32_t tokencapacity);
-std::size_t parserbytes(std::int32_t tokencapacity);
-void parserrelease();
 
 // "starray is overflow in yomikomi", then the statement stops with its line
 // left open (stopmidline).

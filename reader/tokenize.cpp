@@ -31,41 +31,29 @@ static bool CommandWaiting = false;
 static Unfinished Pending = NothingBegun;
 static Place PendingPlace{};
 
-void readerstart(std::int32_t tokencapacity) {
+bool tokenizerstart(std::int32_t tokencapacity) {
     TokenCapacity = tokencapacity;
-    starray = nullptr;
-    if (tokencapacity >= 0) {
-        starray = static_cast<char(*)[NameSlot]>(
-            std::calloc(std::size_t(tokencapacity) + 1, NameSlot));
-        bool all = starray != nullptr && parserstart(tokencapacity) && inputstart();
-        if (!all) readerrelease();
-        if (all && KeepPlaces) {
-            TokenPlace = static_cast<Place*>(std::calloc(std::size_t(tokencapacity) + 1, sizeof(Place)));
-            if (TokenPlace == nullptr) readerrelease();
-        }
-    }
-    if (starray == nullptr) {
-        outf("MEMORY OVER nn%d\n", tokencapacity);
-        endrun(1);
-    }
-    MacroTop = -1;
     Pending = NothingBegun;
     StatementPlace = Place{};
+    if (tokencapacity < 0) return false;
+    starray = static_cast<char(*)[NameSlot]>(std::calloc(std::size_t(tokencapacity) + 1, NameSlot));
+    if (starray == nullptr) return false;
+    if (KeepPlaces) {
+        TokenPlace = static_cast<Place*>(std::calloc(std::size_t(tokencapacity) + 1, sizeof(Place)));
+        if (TokenPlace == nullptr) return false;
+    }
+    return true;
 }
 
-std::size_t readerbytes(std::int32_t tokencapacity) {
-    if (tokencapacity < 0) return 0;
-    return (std::size_t(tokencapacity) + 1) * NameSlot + parserbytes(tokencapacity) + LineFirstRoom;
+std::size_t tokenizerbytes(std::int32_t tokencapacity) {
+    return (std::size_t(tokencapacity) + 1) * NameSlot;
 }
 
-void readerrelease() {
+void tokenizerrelease() {
     std::free(starray);
     starray = nullptr;
     std::free(TokenPlace);
     TokenPlace = nullptr;
-    parserrelease();
-    terminalrelease();
-    textrelease(LineBuffer);
     textrelease(WordText);
 }
 
