@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstring>
+#include <string>
 #include <vector>
 
 using Token = std::array<char, NameSlot>;
@@ -79,6 +80,34 @@ struct KeptBody {
     bool frozen = false;        // see above
 };
 static KeptBody Kept[AtomCapacity];  // by the definition's AtomTable index
+
+// The text of each definition as written (its tokens after "=", a blank
+// between two), by the definition's atom entry, for :show.  An entry counts
+// only while its atom is still that definition.  Kept only in a session.
+struct WrittenDefinition {
+    Ref definition = NoNode;
+    std::string text;
+};
+static WrittenDefinition Written[AtomCapacity];
+
+void keepwritten(Ref definition, int n) {
+    if (!Options.session) return;
+    WrittenDefinition& w = Written[node(definition).right];
+    w.definition = definition;
+    w.text.clear();
+    for (int i = 2; i <= n; i++) {
+        if (i > 2) w.text += ' ';
+        w.text += starray[i];
+    }
+}
+
+const std::string* writtentext(int i) {
+    return Written[i].definition == AtomNode[i] ? &Written[i].text : nullptr;
+}
+
+void forgetwritten() {
+    for (WrittenDefinition& w : Written) w = WrittenDefinition{};
+}
 
 void forgetkept() {
     for (KeptBody& k : Kept) k = KeptBody{};

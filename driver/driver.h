@@ -219,6 +219,14 @@ void forgetstartupdefinitions();
 bool restoredefinitions(void (*letgo)());
 // Forgets every definition's kept body (start-up, "new", "garbage").
 void forgetkept();
+// A definition statement in slots 0..n made definition: its text as
+// written is kept for :show (in a session only).
+void keepwritten(Ref definition, int n);
+// The text definition i was written with, while its atom is still that
+// definition; null otherwise (a body since given by other means).
+const std::string* writtentext(int i);
+// Forgets every kept text (the session's start).
+void forgetwritten();
 
 // ---- commands typed at the terminal (session.cpp) -----------------------
 // Start-up: the files loaded so far, the words Tab completes and the line
@@ -227,9 +235,6 @@ void sessionstart();
 // Carries out a command line the reader handed up (CommandRead): its
 // answer on the terminal, its mistakes one line on standard error.
 void sessioncommand(const char* line);
-// A definition statement in slots 0..n made definition: its text as
-// written is kept for :show (in a session only).
-void keepwritten(Ref definition, int n);
 
 // ---- the LaTeX document of --latex (latexdoc.cpp) --------------------------
 // One LaTeX document for the run: each expression statement's term as read,

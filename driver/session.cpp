@@ -29,15 +29,6 @@
 // file :load read since.  :reload reads them again in that order.
 static std::vector<std::string> Loaded;
 
-// The text of each definition as written (its tokens after "=", a blank
-// between two), by the definition's atom entry, for :show.  An entry counts
-// only while its atom is still that definition.  Kept only in a session.
-struct WrittenDefinition {
-    Ref definition = NoNode;
-    std::string text;
-};
-static WrittenDefinition Written[AtomCapacity];
-
 // One line to the terminal.
 static void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
 static void say(const char* format, ...) {
@@ -188,8 +179,8 @@ static void show(const char* argument) {
     }
     Ref d = AtomNode[i];
     std::FILE* to = terminalout();
-    if (Written[i].definition == d) {
-        say("%s = %s;", AtomName[i], Written[i].text.c_str());
+    if (const std::string* text = writtentext(i)) {
+        say("%s = %s;", AtomName[i], text->c_str());
     } else {
         std::fprintf(to, "%s = ", AtomName[i]);
         DepthPhase = "printterm";
@@ -298,7 +289,7 @@ static const char Greeting[] = "Type :help for the commands of the session; Ctrl
 
 void sessionstart() {
     Loaded.clear();
-    for (WrittenDefinition& w : Written) w = WrittenDefinition{};
+    forgetwritten();
     if (!Options.session) return;
     for (int i = 0; i < Options.loadcount; i++) Loaded.emplace_back(Options.loads[i]);
     if (Options.file != nullptr && std::strcmp(Options.file, "-") != 0) Loaded.emplace_back(Options.file);
@@ -306,17 +297,6 @@ void sessionstart() {
     for (const SessionCommand& c : SessionCommands) CompletionWords[count++] = c.word;
     for (const char* w : StatementWords) CompletionWords[count++] = SessionWord{w, Takes::Term};
     terminalwords(CompletionWords, count, Greeting);
-}
-
-void keepwritten(Ref definition, int n) {
-    if (!Options.session) return;
-    WrittenDefinition& w = Written[node(definition).right];
-    w.definition = definition;
-    w.text.clear();
-    for (int i = 2; i <= n; i++) {
-        if (i > 2) w.text += ' ';
-        w.text += starray[i];
-    }
 }
 
 void sessioncommand(const char* line) {
