@@ -70,6 +70,22 @@ static void leave(Ref r) {
     else FrontierLost = true;  // still unmarked under a marked node: the scan finds it
 }
 
+// The step both exact walks take down a chain of left fields: from cur, the
+// first inner node new to this marking, marking and counting in live every
+// new node met on the way to it; a definition leads on to its body, which
+// lives as long as its name.  Null when the chain ends first: at NoNode, a
+// node marked already, or any other leaf.
+static inline const Node* newinner(Ref cur, std::uint32_t& live) {
+    while (cur != NoNode && reachnew(cur)) {
+        live++;
+        const Node& n = Pool[cur];
+        if (isinner(n.kind)) return &n;
+        if (n.kind != DEFINITION) break;
+        cur = n.left;
+    }
+    return nullptr;
+}
+
 static void marknode(Ref root) {
     int depth = 0;    // entries on the path
     int pending = 0;  // entries of MarkPending in use: never more than depth
@@ -77,21 +93,14 @@ static void marknode(Ref root) {
     std::uint32_t live = 0;
     for (;;) {
         // Visit cur, descending along left fields while nodes are new.
-        while (cur != NoNode && reachnew(cur)) {
-            live++;
-            const Node& n = Pool[cur];
-            if (!isinner(n.kind)) {
-                if (n.kind != DEFINITION) break;
-                cur = n.left;  // the body lives as long as its name
+        while (const Node* n = newinner(cur, live)) {
+            if (n->left == n->right) {
+                cur = n->left;
                 continue;
             }
-            if (n.left == n.right) {
-                cur = n.left;
-                continue;
-            }
-            MarkRight[depth] = n.right;
+            MarkRight[depth] = n->right;
             MarkPending[pending++] = depth;
-            cur = n.left;
+            cur = n->left;
             if (++depth >= MarkStackSize) [[unlikely]] {
                 if (!DeepMarking) markstackover();
                 // The node's two fields are left to the marking past the
@@ -195,19 +204,12 @@ static void markpast(Ref r) {
     std::uint32_t live = 0;
     Ref cur = r;
     for (;;) {
-        while (cur != NoNode && reachnew(cur)) {
-            live++;
-            const Node& n = Pool[cur];
-            if (!isinner(n.kind)) {
-                if (n.kind != DEFINITION) break;
-                cur = n.left;
-                continue;
+        while (const Node* n = newinner(cur, live)) {
+            if (n->right != n->left && n->right != NoNode && !reached(n->right)) {
+                if (top < MarkStackSize) todo[top++] = n->right;
+                else leave(n->right);
             }
-            if (n.right != n.left && n.right != NoNode && !reached(n.right)) {
-                if (top < MarkStackSize) todo[top++] = n.right;
-                else leave(n.right);
-            }
-            cur = n.left;
+            cur = n->left;
         }
         if (top == 0) break;
         cur = todo[--top];
