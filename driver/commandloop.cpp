@@ -384,6 +384,7 @@ static void statement() {
             CurrentRoot = StoppedRoot;
             watchreducing(true);
             LastResult = reduceroot();
+            watchresult(LastResult);
             return;
         }
         DepthPhase = "expand";

@@ -158,6 +158,9 @@ void watchstart();
 void watchparsed(Ref t);
 void watchexpanded(Ref t);
 void watchnormal(Ref t);
+// The "result" event alone: the normal form a "normal" reached for a
+// stopped term, which the document and the pictures leave out.
+void watchresult(Ref t);
 // An expression stopped short of its normal form, for the LaTeX document:
 // called once the transcript has told the stop, before the run ends with it.
 void watchstopped(Stop why);
@@ -256,6 +259,14 @@ struct Expression {
     const char* stop = nullptr;   // why it stopped short of its normal form, in words;
                                   // normal is then the term as it stands, or ""
 };
+// Writes the expression's display, then, when --frames drew its steps, the
+// reduction step by step; the frames are then forgotten.
 void latexexpression(const Expression& e);
+// --frames: step k of the expression under way was drawn; rule is its
+// rule's name ("" for step 0), term the whole term after it as printed.
+void latexframe(std::uint64_t step, const std::string& rule, const std::string& term);
+// A new expression begins: the frames of one before it that the document
+// did not take (a "normal" that reduced a stopped term on) are forgotten.
+void latexframesclear();
 // The end of the document, and the file closed: every end of a run passes.
 void latexend();

@@ -15,6 +15,10 @@
 // standard error says how many there were; once a statement is past its
 // window the reducer stops calling in, so they cost nothing.
 //
+// With --events each frame is also a "frame" event, and the statement's end a
+// "frames" event; with --latex the frames' terms are the document's account
+// of the reduction step by step (latexframe).
+//
 // Every frame is a walk and a print between two rewrites, which take no node
 // and touch no flag, so the reduction and its transcript are what they are
 // without frames.
@@ -30,6 +34,7 @@
 
 #include <nlohmann/json.hpp>
 
+static std::string Picture;          // NAME, the statement's picture name
 static std::string Folder;           // NAME-, the beginning of every file name in DIR
 static std::FILE* Lines = nullptr;   // the statement's JSON Lines file, while it has frames
 static std::uint64_t LastDrawn = 0;  // the last step of the window
@@ -37,6 +42,8 @@ static std::uint64_t Drawn = 0;      // frames drawn in this statement
 static bool Failed = false;          // a file could not be written: no more frames in this statement
 
 using json = nlohmann::ordered_json;
+
+static const char* const Nothing = nullptr;  // a null field of an event
 
 // DIR/name.
 static std::string inframes(const std::string& name) { return std::string(Options.framesdir) + "/" + name; }
@@ -77,12 +84,24 @@ static void frame(std::uint64_t step, int rule, Ref n) {
         line["node"] = n;
         line["trace"] = traceline(step, rule, n);
     }
-    line["term"] = termtext(CurrentRoot, 0);
+    std::string term = termtext(CurrentRoot, 0);
+    line["term"] = term;
     line["file"] = name;
     std::string text = line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
     if (std::fputs(text.c_str(), Lines) < 0 || std::fflush(Lines) != 0)
         return cannotwrite(inframes(Folder + "steps.jsonl"));
     Drawn++;
+    std::string said = step == 0 ? "" : rulename(rule);
+    if (EventsOn) {
+        std::string path = inframes(name);
+        if (step == 0)
+            eventwrite("frame", {{"line", StatementPlace.line}, {"name", Picture.c_str()}, {"step", step},
+                                 {"rule", Nothing}, {"node", Nothing}, {"term", term}, {"file", path}});
+        else
+            eventwrite("frame", {{"line", StatementPlace.line}, {"name", Picture.c_str()}, {"step", step},
+                                 {"rule", said}, {"node", n}, {"term", term}, {"file", path}});
+    }
+    if (Options.latex != nullptr) latexframe(step, said, term);
 }
 
 void framesstart() {
@@ -94,7 +113,8 @@ bool framesbegin(const char* picturename) {
     Failed = false;
     Drawn = 0;
     if (Options.framesfor != nullptr && std::strcmp(Options.framesfor, picturename) != 0) return false;
-    Folder = std::string(picturename) + "-";
+    Picture = picturename;
+    Folder = Picture + "-";
     std::string path = inframes(Folder + "steps.jsonl");
     Lines = std::fopen(path.c_str(), "w");
     if (Lines == nullptr) {
@@ -119,6 +139,9 @@ void framesend() {
     std::fputs(text.c_str(), Lines);
     if (std::fclose(Lines) != 0 && !Failed) cannotwrite(inframes(Folder + "steps.jsonl"));
     Lines = nullptr;
+    if (EventsOn)
+        eventwrite("frames", {{"line", StatementPlace.line}, {"name", Picture.c_str()}, {"steps", steps},
+                              {"frames", Drawn}, {"file", inframes(Folder + "steps.jsonl")}});
     if (steps > LastDrawn && !Failed)
         diagf("%lld: frames: %llu more steps not drawn, past the cap of %llu (--frames-max)",
               static_cast<long long>(StatementPlace.line), static_cast<unsigned long long>(steps - LastDrawn),

@@ -6,6 +6,9 @@
 // document inputs that file when it is there, so the interpreter only ever
 // writes text, as for the pictures of --dot.
 //
+// With --frames, each expression's frames make a second display: the
+// reduction step by step, a numbered row for each step drawn.
+//
 // The document compiles with pdflatex (Debian's texlive-latex-base, and
 // texlive-pictures for TikZ), run in the document's folder.
 #include "driver/driver.h"
@@ -20,6 +23,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 // A term whose LaTeX is longer than this is set as a paragraph that may
 // break between items: about what a line of the display holds.
@@ -163,6 +167,49 @@ static std::string cell(const std::string& printed) {
     return "\\parbox[t]{.5\\linewidth}{\\raggedright$" + broken + "$}";
 }
 
+// --frames: the frames of the expression under way, each a step's number,
+// its rule and the whole term after it, set as a cell; what latexexpression
+// writes as the reduction step by step.
+namespace {
+struct StepRow {
+    std::uint64_t step;
+    std::string rule;  // "" for step 0
+    std::string term;  // the cell
+};
+}  // namespace
+static std::vector<StepRow> Frames;
+
+void latexframe(std::uint64_t step, const std::string& rule, const std::string& term) {
+    if (Latex == nullptr) return;
+    Frames.push_back(StepRow{step, rule, cell(term)});
+}
+
+void latexframesclear() { Frames.clear(); }
+
+// The expression's reduction, step by step, from its frames: one numbered
+// row a frame (its number the step's), the rule that made it beside it, and
+// a last row for the steps after the frames' window.  steps: all the
+// expression made.
+static void latexsteps(std::uint64_t steps) {
+    if (Frames.empty()) return;
+    std::fputs("\\paragraph{Step by step}\n\\begin{align*}\n", Latex);
+    for (std::size_t k = 0; k < Frames.size(); k++) {
+        const StepRow& f = Frames[k];
+        // The first frame after step 0 was reached in several steps.
+        const char* arrow = f.step == 0 ? "" : k == 0 && f.step > 1 ? "\\rightarrow^{*}{}" : "\\rightarrow{}";
+        std::string why = f.step == 0 ? "before the first step" : "\\texttt{" + textof(f.rule.c_str()) + "}";
+        std::fprintf(Latex, "%s&%s &&\\text{%s} \\tag{%llu}%s\n", arrow, f.term.c_str(), why.c_str(),
+                     static_cast<unsigned long long>(f.step),
+                     k + 1 < Frames.size() || Frames.back().step < steps ? "\\\\" : "");
+    }
+    std::uint64_t last = Frames.back().step;
+    if (last < steps)
+        std::fprintf(Latex, "\\rightarrow^{*}{}&\\dots &&\\text{%llu more step%s, not drawn}\n",
+                     static_cast<unsigned long long>(steps - last), steps - last == 1 ? "" : "s");
+    std::fputs("\\end{align*}\n", Latex);
+    Frames.clear();
+}
+
 void latexexpression(const Expression& e) {
     if (Latex == nullptr) return;
     std::fprintf(Latex, "\n\\subsection*{Line %lld}\n\\begin{align*}\n", static_cast<long long>(e.line));
@@ -178,6 +225,7 @@ void latexexpression(const Expression& e) {
                  static_cast<unsigned long long>(e.steps),
                  e.steps == 1 ? "" : "s", int(e.newnodes), e.newnodes == 1 ? "" : "s");
     std::fputs("\\end{align*}\n", Latex);
+    latexsteps(e.steps);
     if (e.picture == nullptr || Pictures.empty()) return;
     std::size_t nodes = graphnodes(std::string(Options.dotdir) + "/" + e.picture + "-normal.dot");
     if (nodes > LatexPictureNodes)

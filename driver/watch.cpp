@@ -159,6 +159,7 @@ void watchparsed(Ref t) {
     if (Options.latex != nullptr) {
         ParsedText = printed(t, false);
         ExpandedText.clear();  // until this expression's expansion is done
+        latexframesclear();
     }
     if (Options.dotdir == nullptr && Options.framesdir == nullptr) return;
     namepicture(StatementPlace);
@@ -204,8 +205,12 @@ void printnormal(Ref t) {
     outs("\n");
 }
 
-void watchnormal(Ref t) {
+void watchresult(Ref t) {
     if (EventsOn) eventwrite("result", {{"line", StatementPlace.line}, {"term", printed(t, false)}});
+}
+
+void watchnormal(Ref t) {
+    watchresult(t);
     if (WarnOn) warnstuck(t, StatementPlace.line);
     if (Options.dotdir != nullptr) picture(t, "normal");
     if (Options.latex != nullptr) {

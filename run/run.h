@@ -239,7 +239,7 @@ enum class Part : std::uint8_t {
 
 // The stream's version, in the start event: it grows when an event or a
 // field is added; none is ever taken away or given another meaning.
-constexpr int EventSchema = 3;
+constexpr int EventSchema = 4;
 
 extern bool EventsOn;  // --events is on; set by eventsopen, cleared by eventsclose
 

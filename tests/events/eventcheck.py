@@ -37,10 +37,10 @@ import tempfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "golden"))
 import run as golden  # noqa: E402  the golden runner's reading of NAME.out, NAME.rc
 
-SCHEMA = 3  # the version the stream's start event carries
+SCHEMA = 4  # the version the stream's start event carries
 PROFILED = ["entries", "steps", "beta", "ops", "newnodes"]  # a profile row's figures
 EVENTS = {"start", "out", "statement", "result", "stats", "total", "warning", "diagnostic",
-          "stop", "step", "picture", "wait", "end", "strategies", "profile"}
+          "stop", "step", "picture", "wait", "end", "strategies", "profile", "frame", "frames"}
 PARTS = {"startup", "echo", "parsed", "expanded", "normal", "newnodes", "collection",
          "output", "insatu", "report"}
 KINDS = {"expression", "definition", "macro", "command"}

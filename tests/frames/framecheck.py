@@ -11,7 +11,9 @@ frame, so a node must keep its name from frame to frame (as the goldens
 rename sharing labels, but across files).  Every frame must render with
 "dot -Tsvg" without a word from Graphviz.  Then the window: --frames-max
 past which a line on standard error counts the steps not drawn,
---frames-from, --frames-for, and a folder that cannot be written.
+--frames-from, --frames-for, and a folder that cannot be written.  And the
+frames as events (--events), for a statement and for the "normal" that
+reduces a stopped one on.
 """
 import json
 import os
@@ -148,6 +150,69 @@ def window(kestrivo, here, out):
         fail("--frames-max=0: status %d, %r" % (status, errors))
 
 
+def readevents(path):
+    with open(path, encoding="utf-8") as f:
+        return [json.loads(line) for line in f]
+
+
+def events(kestrivo, here, out):
+    """--events with --frames: a "frame" event for each frame, saying what
+    its line in NAME-steps.jsonl says, and a "frames" event for the end line.
+    Then a statement stopped at the step limit and two "normal" that reduce
+    it on: each has its own frames, the first beginning with the stopped
+    term; only the one that reaches the normal form has a "result", and the
+    transcript is the one without the events and the frames."""
+    folder = os.path.join(out, "events")
+    path = os.path.join(out, "events.jsonl")
+    program = os.path.join(here, "shared-argument.lam")
+    run(kestrivo, ["--frames=" + folder, "--events=" + path], program)
+    stream = readevents(path)
+    got = [{k: e[k] for k in ("step", "rule", "node", "term")} for e in stream if e["event"] == "frame"]
+    recorded = lines(folder, "line6-steps.jsonl")
+    want = [{k: l[k] for k in ("step", "rule", "node", "term")} for l in recorded[:-1]]
+    if got != want or not got:
+        fail("the frame events %r are not the frames' lines %r" % (got, want))
+    files = [e["file"] for e in stream if e["event"] == "frame"]
+    if files != [os.path.join(folder, l["file"]) for l in recorded[:-1]]:
+        fail("the frame events' files %r" % files)
+    ends = [e for e in stream if e["event"] == "frames"]
+    if ends != [{"event": "frames", "line": 6, "name": "line6", "steps": 5, "frames": 6,
+                 "file": os.path.join(folder, "line6-steps.jsonl")}]:
+        fail("the frames events %r" % ends)
+
+    program = os.path.join(out, "resumed.lam")
+    with open(program, "w") as f:
+        f.write("sq = lambda x (* x x);\nsq (sq 3);\nnormal;\nnormal;\n")
+    limit = ["--keep-going", "--max-steps=3"]
+    _, plain, _ = run(kestrivo, limit, program)
+    folder = os.path.join(out, "resumed")
+    status, transcript, _ = run(kestrivo, limit + ["--frames=" + folder, "--events=" + path], program)
+    if transcript != plain:
+        fail("stopped and resumed: the transcript with --events and --frames differs")
+    stream = readevents(path)
+    frames = {}
+    for e in stream:
+        if e["event"] == "frame":
+            frames.setdefault(e["line"], []).append(e)
+    steps = {line: [e["step"] for e in f] for line, f in frames.items()}
+    if steps != {2: [0, 1, 2, 3], 3: [0, 1, 2, 3], 4: [0, 1, 2]}:
+        fail("stopped and resumed: frames of steps %r" % steps)
+    elif frames[3][0]["term"] != frames[2][-1]["term"] or frames[4][0]["term"] != frames[3][-1]["term"]:
+        fail("stopped and resumed: a normal's first frame is not the stopped term")
+    elif any(e["name"] != "line%d" % line for line, f in frames.items() for e in f):
+        fail("stopped and resumed: frames named %r" % [e["name"] for f in frames.values() for e in f])
+    results = [(e["line"], e["term"]) for e in stream if e["event"] == "result"]
+    if results != [(4, "81")]:
+        fail("stopped and resumed: results %r, want the last normal's 81 alone" % results)
+    stops = [(e["line"], e["reason"], e["steps"]) for e in stream if e["event"] == "stop"]
+    if stops != [(2, "limit", 3), (3, "limit", 3)]:
+        fail("stopped and resumed: stops %r" % stops)
+    ends = [(e["line"], e["steps"], e["frames"]) for e in stream if e["event"] == "frames"]
+    stats = [(e["line"], e["steps"]) for e in stream if e["event"] == "stats"]
+    if ends != [(2, 3, 4), (3, 3, 4), (4, 2, 3)] or stats != [(2, 3), (3, 3), (4, 2)]:
+        fail("stopped and resumed: frames ends %r, stats %r" % (ends, stats))
+
+
 def main():
     global STRESS
     args = sys.argv[1:]
@@ -161,6 +226,7 @@ def main():
         os.mkdir(os.path.join(out, "golden"))
         golden(kestrivo, here, os.path.join(out, "golden"))
         window(kestrivo, here, out)
+        events(kestrivo, here, out)
     print("frames: %d failures" % len(failures))
     sys.exit(1 if failures else 0)
 

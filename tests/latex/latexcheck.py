@@ -8,8 +8,10 @@ DIR holds reductions.lam, with the document it must give in
 reductions.tex (from its \\section* on, sharing labels renamed in order of
 appearance, as the golden runner renames them), and hostile.lam, whose names
 and atoms mean something to TeX and whose longest term passes the writer's
-cut, and stopped.lam, whose expression stops short of its normal form.  Each runs with --latex and --dot; the transcript must be the one the
-run without them prints.  --compile also turns every normal-form picture
+cut, and stopped.lam, whose expression stops short of its normal form, and
+steps.lam with --frames, whose reductions step by step must be steps.tex
+(labels renamed row by row).  Each runs with --latex and --dot; the
+transcript must be the one the run without them prints.  --compile also turns every normal-form picture
 into TikZ with dot2tex and compiles both documents with pdflatex, which must
 end without an error and take in every picture.
 """
@@ -115,6 +117,80 @@ def stopped(kestrivo, folder, out, compiling):
         fail("stopped.lam in a pool that runs out: %r" % got)
 
 
+def sections(tex):
+    """Each subsection's line and the rows of its step-by-step display."""
+    found = {}
+    line = None
+    inside = False
+    for row in tex.split("\n"):
+        m = re.match(r"\\subsection\*\{Line (\d+)\}", row)
+        if m:
+            line = int(m.group(1))
+            found[line] = []
+        elif row == "\\paragraph{Step by step}":
+            inside = True
+        elif row == "\\end{align*}":
+            inside = False
+        elif inside and row != "\\begin{align*}":
+            found[line].append(row)
+    return found
+
+
+TAG = re.compile(r"\\tag\{(\d+)\}")
+
+
+def tags(rows):
+    return [int(m.group(1)) for m in map(TAG.search, rows) if m]
+
+
+def steps(kestrivo, folder, out, compiling):
+    """steps.lam with --frames: the reduction step by step, each row's
+    term exact (sharing labels renamed row by row, as a collection between
+    two frames may give a freed position to another node); the frames'
+    window; and a stop, where the "normal" that reduces the stopped term on
+    adds nothing to the document."""
+    tex, pictures = run(kestrivo, folder, "steps.lam", out, ["--frames=" + os.path.join(out, "steps-frames")])
+    with open(os.path.join(folder, "steps.tex"), encoding="utf-8") as f:
+        want = f.read()
+    got = [renamed(line) for line in body(tex).split("\n")]
+    want = [renamed(line) for line in want.split("\n")]
+    for k in range(max(len(got), len(want))):
+        a = got[k] if k < len(got) else "<missing>"
+        b = want[k] if k < len(want) else "<missing>"
+        if a != b:
+            fail("steps.tex, line %d of the body:\n  want: %s\n  got:  %s" % (k + 1, b, a))
+            break
+    if compiling:
+        compile_document(os.path.join(out, "steps.tex"), pictures)
+
+    # The first three steps of each, then the rest counted.
+    tex, _ = run(kestrivo, folder, "steps.lam", out, ["--frames=" + os.path.join(out, "capped"), "--frames-max=2"],
+                 name="capped")
+    rows = sections(tex)
+    if tags(rows[6]) != [0, 1, 2] or rows[6][-1] != "\\rightarrow^{*}{}&\\dots &&\\text{3 more steps, not drawn}":
+        fail("steps.lam with --frames-max=2: %r" % rows[6])
+    # A window later on, for one statement: reached in two steps.
+    tex, _ = run(kestrivo, folder, "steps.lam", out,
+                 ["--frames=" + os.path.join(out, "window"), "--frames-from=3", "--frames-max=1", "--frames-for=line6"],
+                 name="window")
+    rows = sections(tex)
+    if (tags(rows[6]) != [2, 3] or not rows[6][0].startswith("\\rightarrow^{*}{}&")
+            or not rows[6][1].startswith("\\rightarrow{}&") or "2 more steps, not drawn" not in rows[6][-1]
+            or rows[9] or rows[10]):
+        fail("steps.lam with --frames-from=3 --frames-max=1 --frames-for=line6: %r" % rows)
+    # Stopped at the step limit: its steps through the limit, and nothing of
+    # the "normal" after it, whose own frames are not the document's.
+    tex, _ = run(kestrivo, folder, "steps.lam", out,
+                 ["--frames=" + os.path.join(out, "limit"), "--keep-going", "--max-steps=4"], name="limit")
+    rows = sections(tex)
+    first = "&(\\lambda x\\,y.\\,x)\\;1\\;(\\mathtt{car}\\;0) &&\\text{before the first step} \\tag{0}\\\\"
+    if (sorted(rows) != [6, 9, 10] or tags(rows[6]) != [0, 1, 2, 3, 4] or "not drawn" in rows[6][-1]
+            or tags(rows[9]) != [0, 1, 2, 3] or rows[9][0] != first or tags(rows[10]) != [0, 1, 2, 3, 4]):
+        fail("steps.lam stopped at --max-steps=4, then normal: %r" % rows)
+    if "stopped at the step limit after 4 steps" not in tex.split("\\subsection*{Line 9}")[0]:
+        fail("steps.lam at --max-steps=4: the first expression does not say it stopped")
+
+
 def main():
     argv = sys.argv[1:]
     compiling = argv[0] == "--compile"
@@ -146,6 +222,7 @@ def main():
         if compiling:
             compile_document(os.path.join(out, "hostile.tex"), pictures)
         stopped(kestrivo, folder, out, compiling)
+        steps(kestrivo, folder, out, compiling)
     print("latex: %d problems" % len(failures))
     return 1 if failures else 0
 
