@@ -154,10 +154,12 @@ void steered(int rule, Ref n, Ref source) {
     }
     if (MaxSteps != 0 && step >= MaxSteps) stopstatement(Stop::Limit);
     if (TraceLines >= 0 || ProfileOn || StepLook != nullptr) {
-        // The countdown was 1 and is 1 again (the limit, not yet reached,
-        // is at least a step away): armsteps would come to this
-        CountdownStart += 1;
-        StepsLeft = 1;
+        // The countdown is 1 again (the limit, not yet reached, is at least
+        // a step away): armsteps would come to this.  It counts from the
+        // steps made now, not from where it began: a look that ended its
+        // window above has re-armed it already.
+        CountdownStart = stepcount();
+        Countdown = StepsLeft = 1;
         return;
     }
     armsteps();

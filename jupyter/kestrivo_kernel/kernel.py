@@ -28,7 +28,9 @@ word, with no second "%" on the line, which would make it a comment):
   %transcript on|off   also show the transcript's own lines: parsed,
                        expanded, normal form, newnodes, collections (off)
   %steps [N]           this cell only: each expression's reduction step by
-                       step, at most N steps (50)
+                       step, at most N steps (50), each step with the
+                       picture of the graph after it (the interpreter's
+                       frames)
 """
 import html
 import re
@@ -38,7 +40,7 @@ import threading
 from ipykernel.kernelbase import Kernel
 
 from . import __version__
-from .session import Ended, Interpreter, interpreter_path, svg
+from .session import Ended, Interpreter, has_option, interpreter_path, svg
 
 
 def forward(interrupted):
@@ -84,6 +86,10 @@ DEFAULT_STEPS = 50
 # The side run of %steps: a statement the session reduced may still run on
 # there (the session was interrupted); this many steps end it.
 STEPS_BUDGET = 200_000
+# The most frames %steps draws in one cell, over all its expressions: each is
+# a Graphviz run of some tens of milliseconds and some kilobytes of SVG, and
+# a few hundred pictures are past what anyone looks through in a notebook.
+STEPS_PICTURES = 200
 # The pool of a session: 11 blocks of 1001 nodes, nearly twice the console's
 # default, and the most whose collections can mark a graph of any depth
 # (from 12 blocks on, the collector's mark stack can overflow, which ends
@@ -120,6 +126,7 @@ class KestrivoKernel(Kernel):
         self.definitions = {}
         self.silent = False
         self.streamed = None  # the stream and its text not yet sent
+        self.pictured = 0     # frames %steps has drawn in the cell under way
 
     # ---- the interpreter ---------------------------------------------------
 
@@ -156,11 +163,11 @@ class KestrivoKernel(Kernel):
             self.streamed = None
             self.send_response(self.iopub_socket, "stream", {"name": name, "text": text})
 
-    def display(self, data, kind="display_data"):
+    def display(self, data, kind="display_data", metadata=None):
         if self.silent:
             return
         self.flush()
-        content = {"data": data, "metadata": {}}
+        content = {"data": data, "metadata": metadata or {}}
         if kind == "execute_result":
             content["execution_count"] = self.execution_count
         self.send_response(self.iopub_socket, kind, content)
@@ -337,46 +344,80 @@ class KestrivoKernel(Kernel):
 
     def showsteps(self, replayed, text, limit):
         """Runs the cell again in a fresh interpreter that has been given the
-        session's definitions, with every step traced, and shows each
-        expression's steps in order."""
+        session's definitions, with every step traced and, when the
+        interpreter draws frames, the graph after each step drawn; shows
+        each expression's steps in order, each with its picture."""
+        frames = limit if has_option(interpreter_path(), "--frames") else None
         try:
             side = Interpreter(options=["--keep-going", "--quiet-gc", "--trace=%d" % limit,
-                                        "--max-steps=%d" % STEPS_BUDGET], lastblock=LASTBLOCK)
+                                        "--max-steps=%d" % STEPS_BUDGET], lastblock=LASTBLOCK, frames=frames)
         except (OSError, Ended) as e:
             self.stream("stderr", "kestrivo: %%steps: cannot start the interpreter: %s\n" % e)
             return
+        self.pictured = 0
         try:
             if replayed:
                 for _ in side.run("\n".join(replayed)):
                     pass
             offset = side.lines
-            current, steps, hidden = None, [], 0
+            current, steps, drawn = None, [], {}
             for event in side.run(text):
                 if event["event"] == "statement":
                     current = event if event["kind"] == "expression" else None
-                    steps, hidden = [], 0
+                    steps, drawn = [], {}
                 elif event["event"] == "step" and current is not None:
                     steps.append(event)
+                elif event["event"] == "frame" and current is not None:
+                    drawn[event["step"]] = event
                 elif event["event"] == "stats" and current is not None:
                     hidden = event["steps"] - len(steps)
-                    self.steplist(current["line"] - offset, current["text"], steps, hidden)
+                    self.steplist(current["line"] - offset, current["text"], steps, hidden, drawn)
                     current = None
         except Ended:
             pass
         finally:
             side.close()
 
-    def steplist(self, line, source, steps, hidden):
-        """One expression's steps as a numbered list."""
+    def framepicture(self, frame):
+        """A frame's picture as SVG, or None (too large, Graphviz missing,
+        past the cell's STEPS_PICTURES)."""
+        if frame is None or self.pictured >= STEPS_PICTURES:
+            return None
+        self.pictured += 1
+        picture, _ = svg(frame["file"])
+        return picture
+
+    def steplist(self, line, source, steps, hidden, drawn):
+        """One expression's steps as a numbered list, each step with the
+        picture of the graph after it when its frame was drawn (drawn: the
+        frame events by step), and the graph before the first step above."""
         rows = ["%d. %s co%d: %s" % (k, s["rule"], s["node"], s["term"]) for k, s in enumerate(steps, 1)]
         if hidden > 0:
             rows.append("... and %d more steps" % hidden)
         title = "The steps of line %d: %s" % (line, source)
-        items = "".join("<li><code>%s</code> <code>co%d</code>: <code>%s</code></li>"
-                        % (html.escape(s["rule"]), s["node"], html.escape(s["term"])) for s in steps)
-        more = "<p>... and %d more steps</p>" % hidden if hidden > 0 else ""
-        page = "<div class=\"kestrivo-steps\"><p>%s</p><ol>%s</ol>%s</div>" % (html.escape(title), items, more)
-        self.display({"text/plain": title + "\n" + "\n".join(rows), "text/html": page})
+        pictures = 0
+        start = self.framepicture(drawn.get(0))
+        page = "<div class=\"kestrivo-steps\"><p>%s</p>" % html.escape(title)
+        if start is not None:
+            pictures += 1
+            page += "<div><div style=\"color:#666\">before the first step</div>%s</div>" % start
+        page += "<ol>"
+        for k, s in enumerate(steps, 1):
+            page += "<li><code>%s</code> <code>co%d</code>: <code>%s</code>" % (
+                html.escape(s["rule"]), s["node"], html.escape(s["term"]))
+            picture = self.framepicture(drawn.get(k))
+            if picture is not None:
+                pictures += 1
+                page += "<div>%s</div>" % picture
+            page += "</li>"
+        page += "</ol>"
+        if hidden > 0:
+            page += "<p>... and %d more steps</p>" % hidden
+        page += "</div>"
+        if drawn and pictures < len(drawn):
+            rows.append("(%d of the %d frames drawn)" % (pictures, len(drawn)))
+        self.display({"text/plain": title + "\n" + "\n".join(rows), "text/html": page},
+                     metadata={"kestrivo": {"line": line, "frames": pictures}})
 
     # ---- completion, inspection, completeness --------------------------------
 

@@ -74,9 +74,11 @@ class Interpreter:
     """An interpreter process and its event stream.
 
     options: command-line options put before the program ("-" for standard
-    input) and lastblock, the pool's highest block number."""
+    input) and lastblock, the pool's highest block number.  frames, when
+    not None, asks for the frames of each expression's first frames steps
+    (--frames, in a folder of the interpreter's own), each a "frame" event."""
 
-    def __init__(self, binary=None, options=(), lastblock=99):
+    def __init__(self, binary=None, options=(), lastblock=99, frames=None):
         self.binary = binary or interpreter_path()
         self.folder = tempfile.TemporaryDirectory(prefix="kestrivo-")
         self.dotdir = os.path.join(self.folder.name, "dot")
@@ -84,6 +86,8 @@ class Interpreter:
         self.errors = open(os.path.join(self.folder.name, "stderr"), "w+b")
         readfd, writefd = os.pipe()
         argv = [self.binary, "--events=/dev/fd/%d" % writefd, "--dot=" + self.dotdir] + list(options)
+        if frames is not None:
+            argv += ["--frames=" + os.path.join(self.folder.name, "frames"), "--frames-max=%d" % frames]
         argv += ["-", str(lastblock)]
         # A session of its own: an interrupt sent to the kernel's process
         # group does not reach the interpreter, which gets exactly the one

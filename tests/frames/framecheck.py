@@ -130,6 +130,17 @@ def window(kestrivo, here, out):
     end = lines(folder, "line1-steps.jsonl")[-1]
     if end != {"end": True, "steps": 5, "frames": 4}:
         fail("--frames-max=3: end line %r" % end)
+    # The same with every step traced, or profiled: the window's end takes
+    # the frames' look away while the trace still looks at every step, and
+    # the count of steps goes on as it was.
+    for extra in ("--trace", "--profile"):
+        folder = os.path.join(out, "cap" + extra[2:])
+        status, _, errors = run(kestrivo, ["--frames=" + folder, "--frames-max=3", extra], program)
+        end = lines(folder, "line1-steps.jsonl")[-1]
+        if end != {"end": True, "steps": 5, "frames": 4} or want not in errors:
+            fail("--frames-max=3 %s: end line %r, standard error %r" % (extra, end, errors))
+        if extra == "--trace" and "kestrivo: trace 5 + " not in errors:
+            fail("--frames-max=3 --trace: the trace has not its five steps: %r" % errors)
     # A window later on: steps 3 and 4, and the graph step 3 rewrites.
     folder = os.path.join(out, "from")
     run(kestrivo, ["--frames=" + folder, "--frames-from=3", "--frames-max=2", "--frames-for=line1"], program)

@@ -13,7 +13,9 @@ to cell, warnings counted in the cell's lines, the option lines, an
 interrupt that stops a statement and leaves the session going, a restart
 that gives a fresh pool, the end of the session by exit.
 """
+import html
 import os
+import re
 import sys
 import tempfile
 import time
@@ -139,9 +141,9 @@ class SessionTests(unittest.TestCase):
         execute(self.kc, "double = lambda x (+ x x);")
         reply, out = execute(self.kc, "%steps\ndouble (* 2 3);")
         self.assertEqual(results(out), ["12"])
-        steps = [c["data"]["text/plain"] for t, c in out if t == "display_data" and "image/svg+xml" not in c["data"]]
-        self.assertEqual(len(steps), 1)
-        lines = steps[0].split("\n")
+        lists = [c for t, c in out if t == "display_data" and "image/svg+xml" not in c["data"]]
+        self.assertEqual(len(lists), 1)
+        lines = lists[0]["data"]["text/plain"].split("\n")
         self.assertEqual(lines[0], "The steps of line 2: double (* 2 3);")
         rules = [line.split()[1] for line in lines[1:]]
         # The argument is reduced once, by the one "*" step, however many
@@ -149,6 +151,23 @@ class SessionTests(unittest.TestCase):
         self.assertEqual(rules.count("*"), 1)
         self.assertEqual(rules.count("+"), 1)
         self.assertEqual(rules[0], "beta")
+        # A picture of the graph before the first step and after each step:
+        # the frames, in order, the rewritten node filled in each.
+        page = lists[0]["data"]["text/html"]
+        self.assertEqual(lists[0]["metadata"]["kestrivo"]["frames"], len(rules) + 1)
+        self.assertEqual(page.count("<svg"), len(rules) + 1)
+        captions = [html.unescape(c) for c in re.findall(r"<title>(step [^<]*)</title>", page)]
+        self.assertEqual(captions[0], "step 0: before the first step")
+        self.assertEqual([c.split()[2] for c in captions[1:]], rules)
+        self.assertEqual(page.count('fill="#ffd54f"'), len(rules))
+
+    def test_steps_window(self):
+        # %steps N draws N steps' frames and counts the rest.
+        reply, out = execute(self.kc, "%steps 2\n(lambda x (+ x x)) (* 2 3);")
+        lists = [c for t, c in out if t == "display_data" and "image/svg+xml" not in c["data"]]
+        self.assertEqual(len(lists), 1)
+        self.assertEqual(lists[0]["data"]["text/plain"].split("\n")[-1], "... and 3 more steps")
+        self.assertEqual(lists[0]["data"]["text/html"].count("<svg"), 3)
 
     def test_unfinished_statement_and_comment(self):
         reply, out = execute(self.kc, "+ 1 2")

@@ -6,7 +6,7 @@
 Every cell must run without an error and without a word on standard error;
 the results of the numeral arithmetic must be the integers they stand for;
 every expression must have its picture, an SVG Graphviz drew; the %steps cell
-must list the steps, beginning with the beta rule; the %readback cell must
+must list the steps, beginning with the beta rule, each with its picture; the %readback cell must
 show a plain lambda term where the cell before shows a closure.
 """
 import os
@@ -84,6 +84,10 @@ def main():
         check(rows[0] == "The steps of line 2: toint two;", "steps title %r" % rows[0])
         check(rows[1].startswith("1. beta co"), "the first step %r" % rows[1])
         check(sum(1 for r in rows if r.split()[1:2] == ["+"]) == 2, "two additions in %r" % rows)
+        # The graph before the first step and after each: one picture a row.
+        page = next(o["data"]["text/html"] for o in steps.outputs
+                    if o["output_type"] == "display_data" and "image/svg+xml" not in o["data"])
+        check(page.count("<svg") == len(rows), "%d pictures for %d steps" % (page.count("<svg"), len(rows) - 1))
 
     print("%d code cells, %d problems" % (len(code), len(failures)))
     return 1 if failures else 0
