@@ -83,10 +83,13 @@ static const char Usage[] =
     "      --step          at a terminal, wait before each step of an expression:\n"
     "                      Enter makes one step, a number that many, c runs to\n"
     "                      the end, q stops the statement as Ctrl-C does\n"
+    "      --steer-interrupts  every Ctrl-C stops only the statement, as at a\n"
+    "                      terminal, even reading a file or a pipe (for a program\n"
+    "                      that drives kestrivo, such as the notebook kernel)\n"
     "\n"
     "Ctrl-C stops the statement being reduced as --max-steps does, or drops the\n"
     "statement being typed; the run goes on.  Reading a file or a pipe, a second\n"
-    "Ctrl-C ends the run (status 3).\n"
+    "Ctrl-C ends the run (status 3), unless --steer-interrupts.\n"
     "\n"
     "At a terminal, a line that begins with ':' is a command to the session:\n"
     ":help lists them all; :load FILE and :reload, :defs and :show NAME, :kind TERM,\n"
@@ -102,7 +105,8 @@ static const char Usage[] =
 enum LongOnly {
     OptVersion = 256, OptEcho, OptNoEcho, OptStats, OptQuietGc, OptTrace, OptDot,
     OptReadback, OptMaxSteps, OptKeepGoing, OptWarn, OptEvents, OptLatex, OptStrategies, OptProfile,
-    OptDeepMarking, OptGcReports, OptFrames, OptFramesMax, OptFramesFrom, OptFramesFor, OptStep
+    OptDeepMarking, OptGcReports, OptFrames, OptFramesMax, OptFramesFrom, OptFramesFor, OptStep,
+    OptSteerInterrupts
 };
 
 static const option LongOptions[] = {
@@ -131,6 +135,7 @@ static const option LongOptions[] = {
     {"frames-from", required_argument, nullptr, OptFramesFrom},
     {"frames-for", required_argument, nullptr, OptFramesFor},
     {"step", no_argument, nullptr, OptStep},
+    {"steer-interrupts", no_argument, nullptr, OptSteerInterrupts},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -253,6 +258,7 @@ int readcommandline(int argc, const char* const* argv, CommandLine& line) {
             line.latex = optarg;
             break;
         case OptProfile: line.profile = true; break;
+        case OptSteerInterrupts: line.steerinterrupts = true; break;
         case OptStrategies:
             if (optarg == nullptr) {
                 line.strategies = DefaultStrategySteps;
@@ -338,5 +344,6 @@ void eventstart() {
                          {"strategies", Options.strategies},
                          {"profile", Options.profile},
                          {"frames", Options.framesdir},
-                         {"step", Options.step}});
+                         {"step", Options.step},
+                         {"steer_interrupts", Options.steerinterrupts}});
 }

@@ -62,6 +62,7 @@ struct CommandLine {
     std::uint64_t framesfrom = 1;      // --frames-from=K: the first step drawn
     const char* framesfor = nullptr;   // --frames-for=NAME: the one statement drawn
     bool step = false;                 // --step
+    bool steerinterrupts = false;      // --steer-interrupts
 };
 constexpr std::int64_t DefaultTraceLines = 10000;  // --trace without =N: enough for any screen
 // --strategies without =N: a million steps each, a second or so of the

@@ -107,6 +107,7 @@ static void listinputs(const Run& run) {
     resetstate();
     eventstart();
     EchoChoice = Options.echo;
+    InterruptsSteer = Options.steerinterrupts;
     Cycling = false;
     // What the lower subsystems need of the command line.
     SummarizeCollections = Options.session && !Options.quietgc && !Options.gcreports;

@@ -114,7 +114,7 @@ static void streamselect(std::FILE* stream) {
     struct stat st;
     InputIsTerminal = fd >= 0 && isatty(fd);
     InputWaits = fd >= 0 && fstat(fd, &st) == 0 && !S_ISREG(st.st_mode);
-    InterruptEnds = !InputIsTerminal;
+    InterruptEnds = !InputIsTerminal && !InterruptsSteer;
     // Typed lines are on the terminal already; a transcript going elsewhere
     // still gets them.
     EchoInput = EchoChoice >= 0 ? EchoChoice == 1

@@ -26,6 +26,7 @@ static int OutputError = 0;
 volatile std::sig_atomic_t Interrupts = 0;
 std::int32_t InterruptsTaken = 0;
 bool InterruptEnds = true;
+bool InterruptsSteer = false;
 void (*StepWatch)() = nullptr;
 bool StatementsStopped = false;
 int EndingStop = -1;

@@ -163,6 +163,9 @@ struct StatementStop {
 extern volatile std::sig_atomic_t Interrupts;  // Ctrl-C received in this run, counted by the handler
 extern std::int32_t InterruptsTaken;           // of those, the ones the run has acted on
 extern bool InterruptEnds;  // a second Ctrl-C ends the run (a file or a pipe is read): the reader's
+// --steer-interrupts: every Ctrl-C only steers, whatever is read (the
+// reader never sets InterruptEnds); set by start-up.
+extern bool InterruptsSteer;
 // An interrupt waits to be acted on.  One load: cheap enough for any loop.
 inline bool interruptpending() { return Interrupts != InterruptsTaken; }
 // Takes every waiting interrupt, the caller acting on it; when that makes

@@ -132,7 +132,11 @@ class KestrivoKernel(Kernel):
 
     def started(self):
         if self.interpreter is None:
-            self.interpreter = Interpreter(options=["--keep-going", "--warn", "--readback"],
+            # Every interrupt the user sends stops a statement: without
+            # --steer-interrupts a second one would end the run (its input
+            # is a pipe), and the session with it.
+            steer = ["--steer-interrupts"] if has_option(interpreter_path(), "--steer-interrupts") else []
+            self.interpreter = Interpreter(options=["--keep-going", "--warn", "--readback"] + steer,
                                            lastblock=LASTBLOCK)
         return self.interpreter
 
@@ -295,7 +299,9 @@ class KestrivoKernel(Kernel):
             elif kind == "statement":
                 self.remember(event)
                 expression = None
-                if event["kind"] == "expression":
+                # "normal;" after an interrupted statement reduces its term
+                # on, and shows its result as the statement would have.
+                if event["kind"] == "expression" or (event["kind"] == "command" and event["name"] == "normal"):
                     expression = {"line": event["line"] - offset, "normal": "", "term": None,
                                   "pictures": {}, "stop": None}
             elif kind == "out":

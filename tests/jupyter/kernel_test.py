@@ -209,6 +209,14 @@ class SessionTests(unittest.TestCase):
         pages = [c["data"]["text/html"] for t, c in out if t == "execute_result"]
         self.assertEqual(len(pages), 1)
         self.assertIn("interrupted", pages[0])
+        # "normal;" takes the interrupted term up again, and shows it as the
+        # statement's result would be shown: here interrupted once more, and
+        # the session goes on after a second interrupt too.
+        took, reply, out = self.interrupted("normal;")
+        pages = [c["data"]["text/html"] for t, c in out if t == "execute_result"]
+        self.assertEqual(len(pages), 1)
+        self.assertIn("line 1:", pages[0])
+        self.assertIn("interrupted", pages[0])
         reply, out = execute(self.kc, "+ keep 1;")
         self.assertEqual(results(out), ["8"])
 

@@ -38,6 +38,12 @@ twice: the same program and two SIGINTs: the run ends at the second, with
 status 3, the output so far and no closing line.  Catches: a script that no
 number of Ctrl-C can stop.
 
+steered: the same with --steer-interrupts and three SIGINTs: each steers
+(a statement stopped, or the note that it came after one ended) and the run
+goes on to its end.  Catches: the option forgotten when the program's source
+is selected, so that a driving program (the notebook kernel) loses its
+session to a user's second interrupt.
+
 pieces: a pipe delivers "writeln 'first; (+ 1 ", then the SIGINT, then
 "2);" and one more statement.  The complete statement already read runs,
 the unfinished one is dropped with its tail, the next one runs, and the
@@ -175,13 +181,13 @@ def full_pipe(binary, build):
     return 0
 
 
-def short_run(binary, build, signals):
+def short_run(binary, build, signals, options=()):
     """The short statements, their transcript in a file, and the SIGINTs
     0.2 s apart; the status, the transcript and standard error."""
     path = program(SHORT_STATEMENTS[build])
     with tempfile.TemporaryFile() as transcript:
         try:
-            proc = subprocess.Popen([binary, path], stdin=subprocess.DEVNULL,
+            proc = subprocess.Popen([binary] + list(options) + [path], stdin=subprocess.DEVNULL,
                                     stdout=transcript, stderr=subprocess.PIPE)
             # The transcript's first buffer is written once the run is under
             # way, the handler long in place.
@@ -231,6 +237,19 @@ def twice(binary, build):
     return 0
 
 
+def steered(binary, build):
+    status, out, err = short_run(binary, build, 3, ["--steer-interrupts"])
+    if status is None:
+        return fail("the run did not end", out)
+    if b"interrupted again" in err or not out.endswith(THEEND + b"\n"):
+        return fail("--steer-interrupts: the run did not go on to its end (status %s)" % status, out, err)
+    acted = err.count(b": statement interrupted after ") + err.count(b": interrupted after the statement's end")
+    if acted != 3 or err.count(b"\n") != 3 or status not in (0, 3):
+        return fail("--steer-interrupts: %d of three interrupts acted on (status %s)" % (acted, status), out, err)
+    print("interrupt: three interrupts steered, the run went on to its end: ok")
+    return 0
+
+
 def pieces(binary, build):
     proc = subprocess.Popen([binary, "-"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE)
@@ -263,7 +282,7 @@ def pieces(binary, build):
 
 
 CASES = {"runaway": runaway, "full-pipe": full_pipe, "short-statements": short_statements,
-         "twice": twice, "pieces": pieces}
+         "twice": twice, "steered": steered, "pieces": pieces}
 
 
 def main():
