@@ -48,7 +48,11 @@ static const char Usage[] =
     "                      the node's term; at most N lines a statement (default\n"
     "                      10000), then how many were not shown\n"
     "      --dot=DIR       write each expression's graphs as DOT files in DIR\n"
-    "      --readback      print normal forms with closures read back as lambdas\n"
+    "      --readback      print normal forms in full, as plain lambda terms: each\n"
+    "                      closure read back and reduced on under its lambda\n"
+    "      --readback-steps=N  the read-back's own budget of reduction steps a\n"
+    "                      statement (default 1000000; implies --readback); past\n"
+    "                      it what is not in normal form prints as ...\n"
     "      --max-steps=N   stop a statement that takes more than N reduction steps;\n"
     "                      its term so far is printed, and 'normal;' reduces it on\n"
     "      --keep-going    the pool exhausted, nesting too deep, a word too long,\n"
@@ -106,7 +110,7 @@ enum LongOnly {
     OptVersion = 256, OptEcho, OptNoEcho, OptStats, OptQuietGc, OptTrace, OptDot,
     OptReadback, OptMaxSteps, OptKeepGoing, OptWarn, OptEvents, OptLatex, OptStrategies, OptProfile,
     OptDeepMarking, OptGcReports, OptFrames, OptFramesMax, OptFramesFrom, OptFramesFor, OptStep,
-    OptSteerInterrupts
+    OptSteerInterrupts, OptReadbackSteps
 };
 
 static const option LongOptions[] = {
@@ -121,6 +125,7 @@ static const option LongOptions[] = {
     {"trace", optional_argument, nullptr, OptTrace},
     {"dot", required_argument, nullptr, OptDot},
     {"readback", no_argument, nullptr, OptReadback},
+    {"readback-steps", required_argument, nullptr, OptReadbackSteps},
     {"max-steps", required_argument, nullptr, OptMaxSteps},
     {"keep-going", no_argument, nullptr, OptKeepGoing},
     {"deep-marking", no_argument, nullptr, OptDeepMarking},
@@ -238,6 +243,14 @@ int readcommandline(int argc, const char* const* argv, CommandLine& line) {
             line.dotdir = optarg;
             break;
         case OptReadback: line.readback = true; break;
+        case OptReadbackSteps:
+            if (!readoption(optarg, 1, UINT64_MAX, &value)) {
+                diagf("invalid value for --readback-steps: '%s' (a whole number, 1 or more)", optarg);
+                return usageerror();
+            }
+            line.readback = true;
+            line.readbacksteps = value;
+            break;
         case OptMaxSteps:
             if (!readoption(optarg, 1, UINT64_MAX, &value)) {
                 diagf("invalid value for --max-steps: '%s' (a whole number, 1 or more)", optarg);

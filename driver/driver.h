@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <string>
 
+#include "reduce/reduce.h"
 #include "run/run.h"
 #include "store/store.h"
 
@@ -46,6 +47,7 @@ struct CommandLine {
     std::int64_t trace = -1;           // --trace[=N]: lines a statement; -1 off
     const char* dotdir = nullptr;      // --dot=DIR
     bool readback = false;             // --readback
+    std::uint64_t readbacksteps = ReadbackSteps;  // --readback-steps=N: the read-back's budget
     std::uint64_t maxsteps = 0;        // --max-steps=N; 0 no limit
     bool keepgoing = false;            // --keep-going
     bool deepmarking = false;          // --deep-marking (also on with --keep-going)
@@ -148,6 +150,12 @@ void statsbegin();       // a statement begins: the counters as they stand
 void statsexpression();  // the statement is an expression (or resumes one)
 void statsreducing();    // its newnodes count has started
 void statsend();         // the statement ended: its line, when it was an expression
+// --readback: the statement's figures are those at its normal form, taken
+// here before the read-back begins, and the read-back's cost (steps, nodes;
+// its collections are left out of the statement's) goes at the end of the
+// line as readback_steps= and readback_nodes=.
+void statsnormal();
+void statsreadback(const FullCost& cost);
 void statstotal();       // the run ended: the total line
 
 // ---- watching an expression (watch.cpp) ---------------------------------
@@ -172,6 +180,19 @@ void watchreducing(bool resumed);
 void watchend();
 // The normal-form line: read back with --readback, else as printed.
 void printnormal(Ref t);
+
+// ---- the read-back (readback.cpp) ---------------------------------------
+// The normal form t read back in full (--readback), as the normal-form line
+// prints it: the reducer opens its closures (reduce/fullform.cpp), the
+// printer prints the lambda term (print/readback.cpp), and the text is kept
+// for whoever asks again for the same t in the same statement (the LaTeX
+// document).  A read-back cut short by its budget, the pool or the depth
+// prints what it has, with a note on standard error; Ctrl-C gives it up, and
+// the line is printed as without the option.  Its cost goes to --stats
+// apart from the statement's.
+std::string readbackline(Ref t);
+// A statement begins: no text kept.
+void readbackforget();
 
 // ---- the other strategies (strategies.cpp) ------------------------------
 // --strategies at the moments of an expression statement: its expanded term

@@ -261,7 +261,7 @@ static const SessionCommand SessionCommands[] = {
     {{":kind", Takes::Term}, "TERM", "reduce TERM and say what it is: integer, real, pair, closure...", kind},
     {{":stats", Takes::Switch}, "on|off", "a line of figures after each expression (--stats)", stats},
     {{":trace", Takes::Switch}, "on|off", "every rewrite on standard error (--trace)", trace},
-    {{":readback", Takes::Switch}, "on|off", "closures read back as lambda terms (--readback)", readback},
+    {{":readback", Takes::Switch}, "on|off", "normal forms in full, as plain lambda terms (--readback)", readback},
     {{":warn", Takes::Switch}, "on|off", "warnings about the program (--warn)", warn},
     {{":gc", Takes::Switch}, "on|off", "the collection reports (off: --quiet-gc)", gc},
     {{":quit", Takes::Nothing}, "", "end the session, as exit; and Ctrl-D do", quit},

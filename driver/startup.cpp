@@ -22,7 +22,7 @@ bool insatu = false;
 static bool Cycling = false;
 
 void resetstate() {
-    CurrentRoot = LastResult = StoppedRoot = NoNode;
+    CurrentRoot = LastResult = StoppedRoot = ReadbackRoot = NoNode;
     nil = RealZeroNode = TrueNode = FalseNode = ErrorAtom = NoNode;
     AtomTop = StartupAtomTop = -1;
     forgetkept();
@@ -58,6 +58,7 @@ void listroots() {
     addroot(&LastResult);                   // what "normal" will expand
     addroot(&StoppedRoot);                  // a stopped expression "normal" reduces on
     addroots(ParseRoots, &ParseRootTop, 0); // terms the parser holds
+    addroot(&ReadbackRoot);                 // what the read-back built, while it prints
 }
 
 std::FILE* opentoread(const char* name, int& why) {
@@ -154,7 +155,8 @@ void makenumberconstants() {
 // status 1; in a statement, as the statement stops do, with THE END.
 [[noreturn]] static void memoryexhausted() {
     outpart(Part::Report);  // a print may have been cut short in its line
-    outf("memory is exhausted in %s\n", Cycling ? DepthPhase : "start-up");
+    const char* phase = !Cycling ? "start-up" : DepthPhase != nullptr ? DepthPhase : "read-back";
+    outf("memory is exhausted in %s\n", phase);
     if (Cycling) theend();
     endrun(1);
 }

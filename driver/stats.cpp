@@ -7,6 +7,9 @@
 //   kestrivo: stats line=L newnodes=N steps=S beta=B ops=O gcs=G freed=F highwater=H time_ms=T
 //   kestrivo: total statements=K newnodes=N steps=S beta=B ops=O gcs=G freed=F highwater=H time_ms=T
 // The total sums the stats lines before it (highwater: their largest).
+// With --readback both lines end in " readback_steps=R readback_nodes=M",
+// the read-back's own cost; the figures before are the statement's at its
+// normal form, the read-back's work left out.
 // --profile's tables (profile.cpp) come at the same moments, after the lines.
 #include "driver/driver.h"
 
@@ -14,6 +17,7 @@
 #include "reduce/reduce.h"
 
 #include <chrono>
+#include <string>
 
 using Clock = std::chrono::steady_clock;
 
@@ -32,11 +36,16 @@ static std::uint64_t Statements = 0;  // stats lines printed
 static Figures Total;
 static Figures Before;            // the counters when the statement began
 static Clock::time_point StartTime;
+// --readback: the statement's figures at its normal form, and the read-back's cost.
+static bool AtNormalTaken = false;
+static Figures AtNormal;
+static FullCost Readback, ReadbackTotal;
 
 void statsreset() {
     Started = Expression = false;
     Statements = 0;
     Total = Figures{};
+    ReadbackTotal = FullCost{};
 }
 
 void statsbegin() {
@@ -49,6 +58,8 @@ void statsbegin() {
     Before.freed = FreedNodes;
     FewestFree = freecount();
     StartTime = Clock::now();
+    AtNormalTaken = false;
+    Readback = FullCost{};
     profilebegin();
 }
 
@@ -68,9 +79,8 @@ static void eventfigures(const char* type, const char* first, std::int64_t value
                       {"time_ms", f.ms}});
 }
 
-void statsend() {
-    if (!(Options.stats || EventsOn || Options.profile) || !Expression) return;
-    Expression = false;
+// The statement's figures as they stand.
+static Figures figuresnow() {
     Figures f;
     f.newnodes = Reducing ? newnodescount() : 0;
     f.steps = stepcount() - Before.steps;
@@ -80,14 +90,45 @@ void statsend() {
     f.freed = FreedNodes - Before.freed;
     f.highwater = PoolSize - fewestfree();
     f.ms = std::chrono::duration<double, std::milli>(Clock::now() - StartTime).count();
+    return f;
+}
+
+void statsnormal() {
+    if (!(Options.stats || EventsOn || Options.profile)) return;
+    AtNormal = figuresnow();
+    AtNormalTaken = true;
+}
+
+void statsreadback(const FullCost& cost) {
+    Readback.steps += cost.steps;
+    Readback.nodes += cost.nodes;
+}
+
+// " readback_steps=R readback_nodes=M" with --readback, else nothing.
+static std::string readbackfields(const FullCost& cost) {
+    if (!Options.readback) return "";
+    char text[80];
+    std::snprintf(text, sizeof text, " readback_steps=%llu readback_nodes=%llu",
+                  static_cast<unsigned long long>(cost.steps), static_cast<unsigned long long>(cost.nodes));
+    return text;
+}
+
+void statsend() {
+    if (!(Options.stats || EventsOn || Options.profile) || !Expression) return;
+    Expression = false;
+    Figures f = AtNormalTaken ? AtNormal : figuresnow();
+    AtNormalTaken = false;
     std::int64_t line = StatementLine != 0 ? StatementLine : LineNumber;
     if (EventsOn) eventfigures("stats", "line", line, f);
     if (Options.stats)
-        diagf("stats line=%lld newnodes=%lld steps=%llu beta=%llu ops=%llu gcs=%llu freed=%llu highwater=%u time_ms=%.3f",
+        diagf("stats line=%lld newnodes=%lld steps=%llu beta=%llu ops=%llu gcs=%llu freed=%llu highwater=%u time_ms=%.3f%s",
               static_cast<long long>(line), static_cast<long long>(f.newnodes),
               static_cast<unsigned long long>(f.steps), static_cast<unsigned long long>(f.beta),
               static_cast<unsigned long long>(f.ops), static_cast<unsigned long long>(f.gcs),
-              static_cast<unsigned long long>(f.freed), f.highwater, f.ms);
+              static_cast<unsigned long long>(f.freed), f.highwater, f.ms, readbackfields(Readback).c_str());
+    ReadbackTotal.steps += Readback.steps;
+    ReadbackTotal.nodes += Readback.nodes;
+    Readback = FullCost{};
     profilestatement(line);
     Statements++;
     Total.newnodes += f.newnodes;
@@ -106,10 +147,10 @@ void statstotal() {
     const Figures& f = Total;
     if (EventsOn) eventfigures("total", "statements", std::int64_t(Statements), f);
     if (Options.stats)
-        diagf("total statements=%llu newnodes=%lld steps=%llu beta=%llu ops=%llu gcs=%llu freed=%llu highwater=%u time_ms=%.3f",
+        diagf("total statements=%llu newnodes=%lld steps=%llu beta=%llu ops=%llu gcs=%llu freed=%llu highwater=%u time_ms=%.3f%s",
               static_cast<unsigned long long>(Statements), static_cast<long long>(f.newnodes),
               static_cast<unsigned long long>(f.steps), static_cast<unsigned long long>(f.beta),
               static_cast<unsigned long long>(f.ops), static_cast<unsigned long long>(f.gcs),
-              static_cast<unsigned long long>(f.freed), f.highwater, f.ms);
+              static_cast<unsigned long long>(f.freed), f.highwater, f.ms, readbackfields(ReadbackTotal).c_str());
     profilerun();
 }

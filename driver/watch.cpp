@@ -139,7 +139,7 @@ static std::string printed(Ref t, bool readback) {
         } swap;
         Output = to;
         try {
-            if (readback) printreadback(t);
+            if (readback) outs(readbackline(t).c_str());
             else printterm(t, false);
         } catch (const StatementStop&) {  // too deep: the transcript's line said so already
         }
@@ -198,10 +198,17 @@ void watchexpanded(Ref t) {
 }
 
 void printnormal(Ref t) {
-    outpart(Part::Normal);
     DepthPhase = "printterm";
-    if (Options.readback) printreadback(t);
-    else printterm(t, false);
+    if (Options.readback) {
+        statsnormal();  // the statement's figures, before the read-back's work
+        readbackforget();
+        std::string line = readbackline(t);  // the read-back reduces on: its line is begun after
+        outpart(Part::Normal);
+        outs(line.c_str());
+    } else {
+        outpart(Part::Normal);
+        printterm(t, false);
+    }
     outs("\n");
 }
 

@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 constexpr int PrintItemLimit = 2000;
 
@@ -33,11 +35,45 @@ void printtermto(std::FILE* to, Ref term, bool paren);
 constexpr std::size_t StoppedLineWidth = 200;  // about a line and a half of a terminal
 void printstopped(Ref term);
 
-// Prints a normal form with every closure read back as the lambda term it
-// stands for, parameters renamed where a value put in would be captured,
-// sharing labelled as printterm labels it (readback.cpp).  Takes no node and
-// changes no flag.
-void printreadback(Ref term);
+// ---- the read-back (readback.cpp) ---------------------------------------
+// --readback prints a normal form as the plain lambda term it stands for,
+// every closure sub(lambda x B, E) opened: the reducer (reduce/fullform.cpp)
+// applies it to a variable of its own, which no environment binds, and
+// reduces on to the full normal form; the printer prints the closure as
+// "lambda x" and that normal form.
+//
+// A closure opened: it prints as "lambda <variable> <body>".
+struct Opened {
+    Ref variable;  // the variable it was applied to: an identifier node of
+                   // its own, its right field the parameter's atom index
+    Ref body;      // the normal form of the application, as far as it got
+    Ref param;     // a parameter that is no name (lambda 5 x): its term
+                   // under E, reduced; NoNode for a name
+};
+// What the reducer made of a normal form for the printer.  An inner node it
+// did not reach, or reached and did not bring to weak head normal form, is
+// not in normal form: the read-back was cut before it, and it prints as
+// "...".
+struct ReadbackGraph {
+    std::unordered_map<Ref, Opened> opened;  // by closure node
+    std::unordered_set<Ref> reached;         // inner nodes in weak head normal form, their parts looked at
+    std::unordered_map<Ref, Ref> same;       // a closure the same as one opened before (the same
+                                             // lambda, the same bindings): printed as that one
+    bool cut = false;                        // some node is not in normal form
+};
+
+// The text of term read back, every opened closure printed as its lambda,
+// each token followed by a blank, as printterm prints.  A parameter keeps
+// its name unless a free variable of the same name in its body would be
+// captured: then it takes primes (x', x'') or digits, within 8 characters,
+// none a name of the program.  A lambda's parameter that is no name, a
+// stuck "sub" and a ring of indirections print as printterm prints them.
+// Indirections are followed, not printed; nodes printed twice are labelled
+// "co<position>" as printterm labels them (a closure by its own position),
+// so shared and cyclic graphs print in finite text; after PrintItemLimit
+// items the rest is left out.  Reads the graph only: takes no node, writes
+// no bit.
+std::string readbacktext(Ref term, const ReadbackGraph& graph);
 
 // What a frame of a reduction (a picture after one step) adds to a picture:
 // the node the step rewrote, drawn filled, and a caption over the graph.  A

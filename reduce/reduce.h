@@ -19,6 +19,7 @@
 // (isbinding).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -98,6 +99,67 @@ void steerstatement();
 std::uint64_t statementsteps();
 // At the end of a statement: the line counting the trace lines not shown.
 void endtrace();
+
+// Stepping aside: work after the statement's own (the read-back's
+// reductions, fullform.cpp) counts its steps against a budget of its own,
+// with no trace line, no look and no profile charge, and the statement's
+// counts (steps, beta and operator steps) are put back when it is done, so
+// its figures stay its own.  A step past the budget stops as the step limit
+// does (Stop::Limit); Ctrl-C and the host's look work as in a statement.
+struct StepsAside {
+    std::uint64_t steps, beta, ops;  // the counts when the work began
+    std::uint64_t statementstart, maxsteps;
+    std::int64_t tracelines;
+    void (*look)(std::uint64_t, int, Ref);
+    bool profile;
+};
+// From here on steps count against budget (0: no bound).
+StepsAside stepaside(std::uint64_t budget);
+// Back to the statement's steering and counts; the steps made aside.
+std::uint64_t stepback(const StepsAside& saved);
+
+// ---- the full normal form, for the read-back (fullform.cpp) -------------
+// --readback prints a statement's normal form as the plain lambda term it
+// stands for.  The engine's normal form stops at closures, sub(lambda x B,
+// E): their bodies are normal with E left aside.  Here each closure the
+// normal form holds is opened: applied to a variable of its own, which no
+// environment binds, and reduced on by the engine to normal form, whose
+// closures are opened in turn, in the order the line prints them.  What it
+// builds hangs from ReadbackRoot until the line is printed.
+//
+// The work has a budget of its own, in steps: a term whose normal form does
+// not exist, or is further away, is cut there and prints as far as it got.
+// A million steps take under a tenth of a second and read back any term a
+// line can show (plus two two takes 51); they cut a runaway before anyone
+// waits for it.
+constexpr std::uint64_t ReadbackSteps = 1000000;
+// Closures opened at most: each prints at least "lambda x", two items, so
+// past the printer's own cut none can show.
+constexpr std::size_t ReadbackOpens = 2000;
+
+// The collector's root for what the read-back built: a chain of cells,
+// cons(node, next), ended by nil.  NoNode outside a read-back.
+extern Ref ReadbackRoot;
+
+// How a read-back ended: done, or cut (Opened parts left "...") by its step
+// budget, the pool, the nesting depth, its bound on closures, or Ctrl-C.
+enum class FullEnd { Done, Budget, Pool, Depth, Opens, Interrupt };
+// What it cost, counted apart from the statement's figures.
+struct FullCost {
+    std::uint64_t steps = 0;  // reduction steps
+    std::uint64_t nodes = 0;  // nodes taken: the reductions' and its own
+    std::uint64_t gcs = 0;    // collections it ran (they print no report)
+    std::uint64_t freed = 0;  // nodes they freed
+};
+struct ReadbackGraph;
+// Opens the closures of term, a normal form the engine made in this
+// statement, within budget steps (0: no bound), and fills graph.  The
+// statement's step counts, newnodes and the printed transcript are as they
+// were; only the pool is used (collections print no report) and the
+// reducer's records of the statement may grow.  Never ends the statement.
+FullEnd fullform(Ref term, std::uint64_t budget, ReadbackGraph& graph, FullCost& cost);
+// Lets go of what the read-back built.
+void fullformdrop();
 
 // ---- the profile (profile.cpp) -------------------------------------------
 // --profile: every step, beta step, operator step and node built charged to

@@ -42,6 +42,7 @@ static void armsteps() {
     // The limit's own step is the last the statement takes: steered stops
     // the statement there, so now is always below it.
     if (MaxSteps != 0) next = std::min(next, MaxSteps - (now - StatementStart));
+    next = std::max<std::uint64_t>(next, 1);  // a limit met already (work aside gave back) stops at the next step
     CountdownStart = now;
     Countdown = StepsLeft = std::int64_t(next);
 }
@@ -163,4 +164,30 @@ void steered(int rule, Ref n, Ref source) {
         return;
     }
     armsteps();
+}
+
+StepsAside stepaside(std::uint64_t budget) {
+    StepsAside saved{stepcount(), BetaSteps, OperatorSteps, StatementStart, MaxSteps, TraceLines, StepLook, ProfileOn};
+    StatementStart = saved.steps;
+    MaxSteps = budget;
+    TraceLines = -1;
+    StepLook = nullptr;
+    ProfileOn = false;
+    armsteps();
+    return saved;
+}
+
+std::uint64_t stepback(const StepsAside& saved) {
+    std::uint64_t made = stepcount() - saved.steps;
+    CountdownStart = saved.steps;
+    Countdown = StepsLeft = 0;
+    BetaSteps = saved.beta;
+    OperatorSteps = saved.ops;
+    StatementStart = saved.statementstart;
+    MaxSteps = saved.maxsteps;
+    TraceLines = saved.tracelines;
+    StepLook = saved.look;
+    ProfileOn = saved.profile;
+    armsteps();
+    return made;
 }

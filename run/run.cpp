@@ -249,8 +249,10 @@ void interruptagain() {
 }
 
 [[noreturn]] void depthover() {
-    outpart(Part::Report);  // it may cut a print short in the middle of its line
-    outf("depth is overflow in %s\n", DepthPhase);
+    if (DepthPhase != nullptr) {
+        outpart(Part::Report);  // it may cut a print short in the middle of its line
+        outf("depth is overflow in %s\n", DepthPhase);
+    }
     stopstatement(Stop::Depth);
 }
 

@@ -191,6 +191,8 @@ extern void (*StepWatch)();
 // met the limit: which of several functions recursing into one another meets
 // it first depends on how large the compiler makes their frames.
 extern char* StackLimit;        // lowest address the recursion may reach
+// A null DepthPhase makes the stop silent: for work done after the statement
+// (the read-back), whose caller reports the stop its own way.
 extern const char* DepthPhase;  // what the statement is doing, set by the driver
 [[noreturn]] void depthover();  // "depth is overflow in P", then the stop
 inline void stackguard() {

@@ -377,7 +377,7 @@ struct Root {
     const std::int32_t* count;  // null for a single reference
     std::int32_t bias;
 };
-constexpr int RootCapacity = 16;  // the interpreter has 10
+constexpr int RootCapacity = 16;  // the interpreter has 11
 void clearroots();
 void addroot(const Ref* ref);
 void addroots(const Ref* table, const std::int32_t* count, std::int32_t bias);
