@@ -39,6 +39,10 @@
 
 Ref ReadbackRoot = NoNode;
 
+// Where the allocator stood when the read-back began: what it took is given
+// back when its line is printed, if nothing else leads to it.
+static AllocPlace Place;
+
 static std::uint64_t Built = 0;  // nodes the read-back took itself
 
 // Indirections followed in one run: a ring of them is a stuck term.
@@ -200,6 +204,7 @@ FullEnd fullform(Ref term, std::uint64_t budget, ReadbackGraph& graph, FullCost&
     std::uint32_t statementnodes = newnodes;
     std::uint64_t gcs = Collections, freed = FreedNodes;
     Built = 0;
+    Place = allocplace();
     StepsAside aside = stepaside(budget);
     FullEnd end = FullEnd::Done;
     try {
@@ -230,4 +235,15 @@ FullEnd fullform(Ref term, std::uint64_t budget, ReadbackGraph& graph, FullCost&
     return end;
 }
 
-void fullformdrop() { ReadbackRoot = NoNode; }
+// The nodes the read-back took are given back when it ran no collection and
+// nothing but the chain leads to them: the engine writes results over the
+// nodes it reduces, and the nodes of the statement's graph are normal
+// already, so it leaves them as they were, except an operand of a stuck
+// operator, which the engine left in weak head normal form, or a closure's
+// binding there that the read-back is the first to reduce.  Then the pool
+// is as the statement left it, and what comes after runs as without the
+// option.  A lookup record may name a cell given back: they go.
+void fullformdrop() {
+    ReadbackRoot = NoNode;
+    if (allocgiveback(Place)) forgetlookups();
+}

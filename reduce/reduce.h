@@ -158,7 +158,8 @@ struct ReadbackGraph;
 // were; only the pool is used (collections print no report) and the
 // reducer's records of the statement may grow.  Never ends the statement.
 FullEnd fullform(Ref term, std::uint64_t budget, ReadbackGraph& graph, FullCost& cost);
-// Lets go of what the read-back built.
+// Lets go of what the read-back built, and gives its nodes back to the
+// pool where nothing else leads to them (fullform.cpp).
 void fullformdrop();
 
 // ---- the profile (profile.cpp) -------------------------------------------

@@ -281,6 +281,24 @@ void collect(Ref a, Ref b) {
     if (!QuietCollections) outf(" freenodes = %d\n", int(n));
 }
 
+bool reachestaken(std::int64_t low, Ref high) {
+    if (std::int64_t(high) <= low) return false;
+    std::size_t words = (std::size_t(PoolSize) + 63) / 64;
+    std::vector<std::uint64_t> before(MarkBits, MarkBits + words);
+    std::uint32_t live = Live;
+    bool deep = DeepMarking;
+    DeepMarking = true;
+    clearmarks();
+    markroots(NoNode, NoNode);
+    bool found = false;
+    for (Ref p = Ref(low + 1); p <= high && !found; p++)
+        found = reached(p) && !((before[p >> 6] >> (p & 63)) & 1);
+    std::copy(before.begin(), before.end(), MarkBits);
+    Live = live;
+    DeepMarking = deep;
+    return found;
+}
+
 // The debug check run between statements in the stress build and by the unit
 // tests.  It does not allocate nodes and leaves every flag, the marks and the
 // free list as it found them.

@@ -323,6 +323,30 @@ static Ref freebelow(Ref r) {
     return highestfree(r < ScanBelow ? r : ScanBelow);
 }
 
+AllocPlace allocplace() {
+    return AllocPlace{AllocNext, AllocStop, FreeBelow, ScanBelow, WordBase, WordFree, Collections, firstfree()};
+}
+
+bool allocgiveback(const AllocPlace& place) {
+    if (Collections != place.collections) return false;
+    if (AllocNext == place.next && AllocStop == place.stop && FreeBelow == place.below) return true;  // nothing taken
+    // Without a collection the allocator only goes down the free list: the
+    // nodes taken since are the free positions from the first it would have
+    // handed out then down to just above the one it hands out next.
+    if (place.first == NoNode) return false;  // nothing was free: cannot happen without a collection
+    Ref high = place.first;
+    std::int64_t low = AllocNext == NoNode ? -1 : std::int64_t(AllocNext);
+    if (reachestaken(low, high)) return false;
+    AllocNext = place.next;
+    AllocStop = place.stop;
+    FreeBelow = place.below;
+    ScanBelow = place.scanbelow;
+    WordBase = place.wordbase;
+    WordFree = place.wordfree;
+    // LowestTaken stays where it went: the nodes below it were written.
+    return true;
+}
+
 Ref firstfree() {
     if (AllocNext != AllocStop) return AllocNext;
     return freebelow(PoolSize);

@@ -198,6 +198,26 @@ Ref nextfree(Ref r);
 // Empties the free list, as if every free node had been handed out.
 void dropfree();
 
+// Where the allocator stands, for work that gives back every node it takes
+// (the read-back): allocplace before, allocgiveback after.  Giving back
+// needs two things: no collection ran since (the marks the free list is read
+// off are the same), and nothing the roots lead to is a node taken since
+// (reachestaken).  Then the allocator is put back where it stood, every node
+// taken since is free again, and the run goes on as if they had never been
+// taken: the same nodes handed out next, the same collections after.
+struct AllocPlace {
+    Ref next, stop;                // AllocNext, AllocStop
+    std::uint32_t below;           // FreeBelow
+    Ref scanbelow, wordbase;       // pool.cpp's place in the marks
+    std::uint64_t wordfree;
+    std::uint64_t collections;     // Collections then
+    Ref first;                     // firstfree() then: the highest node it could take
+};
+AllocPlace allocplace();
+// True, the nodes given back, when both hold; false, changing nothing, when
+// not.  The caller drops its own references to the nodes first.
+bool allocgiveback(const AllocPlace& place);
+
 // Nodes substitution built for this expression.  Counted unsigned so that a
 // run of more than 2^31 steps wraps instead of overflowing; printed as the
 // signed 32-bit value, newnodescount().
@@ -381,6 +401,13 @@ constexpr int RootCapacity = 16;  // the interpreter has 11
 void clearroots();
 void addroot(const Ref* ref);
 void addroots(const Ref* table, const std::int32_t* count, std::int32_t bias);
+
+// Whether a marking from the roots now reaches a node at a position in
+// (low, high] that the latest marking did not reach: one handed out since
+// that something still leads to.  Leaves the marks, the free list and every
+// node as they were (the marks are copied aside while it marks); marks past
+// the stack as DeepMarking does, so it never ends the run.
+bool reachestaken(std::int64_t low, Ref high);
 
 // Debug check that every node off the free list is at rest (no walk left
 // open), the free list is acyclic, and free plus reachable nodes make up the

@@ -126,6 +126,44 @@ TEST_F(Collector, NodesTakenTwoAtATimeAreTheListsNextTwo) {
     EXPECT_GT(refused, 0) << "no run ended with one node";
 }
 
+// Nodes taken after allocplace are given back when nothing leads to them
+// and no collection ran: the free list is then as it was, node for node.
+// One of them still reached keeps them all taken, and so does a collection
+// in between; giving back changes nothing when it is refused.
+TEST_F(Collector, NodesTakenSinceAPlaceAreGivenBackWhenNothingLeadsToThem) {
+    SKIP_IN_STRESS_BUILD();
+    Ref live = nil;  // a used pool: live and free nodes mixed
+    for (int i = 0; i < 50; i++) {
+        num(i);
+        live = mk(CONS, nil, live);
+    }
+    CurrentRoot = live;
+    collectnow();
+    const std::vector<Ref> before = freelist();
+
+    AllocPlace place = allocplace();
+    for (int i = 0; i < 30; i++) mk(CONS, num(i), nil);
+    EXPECT_TRUE(allocgiveback(place));
+    EXPECT_EQ(freelist(), before);
+
+    Ref kept = NoNode;
+    for (int i = 0; i < 30; i++) kept = mk(CONS, num(i), nil);
+    LastResult = kept;
+    std::vector<Ref> taken = freelist();
+    EXPECT_FALSE(allocgiveback(place));
+    EXPECT_EQ(freelist(), taken);
+    LastResult = NoNode;
+    EXPECT_TRUE(allocgiveback(place));
+    EXPECT_EQ(freelist(), before);
+
+    mk(CONS, num(1), nil);
+    collectnow();
+    taken = freelist();
+    EXPECT_FALSE(allocgiveback(place));
+    EXPECT_EQ(freelist(), taken);
+    EXPECT_STREQ(poolcheck(), "");
+}
+
 TEST_F(Collector, MakenodeKeepsTheChildrenOfTheNodeItBuilds) {
     SKIP_IN_STRESS_BUILD();
     Ref a = mk(APP, num(10), mk(LAMBDA, atom("v"), num(11)));
