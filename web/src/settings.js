@@ -29,8 +29,8 @@ export const Fields = {
 
 // The switches, and their defaults.
 export const Switches = {
-  readback: { default: false, label: "Read closures back",
-    help: "Show normal forms as plain lambda terms, the environments' values put in (--readback)." },
+  readback: { default: false, label: "Full normal forms",
+    help: "Show each normal form in full, as a plain lambda term: every closure read back and reduced on under its lambda (--readback)." },
   gcreports: { default: true, label: "Collection reports",
     help: "Print the collector's report after each collection (off: --quiet-gc)." },
   // The Profile tab's figures; with them a run takes up to 1.7 times as long.

@@ -424,6 +424,24 @@ test("a shared link opens the program and every setting in a fresh browser, and 
   await setsettings(defaults());
 });
 
+test("the full normal forms switch reads closures back to the beta-normal form, as the console does", async () => {
+  const program =
+    "succ = lambda n f x (f (n f x));\ntwo = succ (succ (lambda f x x));\ntwo;\n" +
+    "(lambda f (lambda x (f x))) (lambda x x);\n(lambda w (lambda y (w w))) (lambda x (x x));\n";
+  const normals = page.locator("#transcript .statement .normal");
+  await setsettings({ readback: false });
+  await setprogram(program);
+  assert.equal((await run()).tone, "ok");
+  assert.match(await normals.nth(0).textContent(), /^sub \(/); // the closure, as the engine leaves it
+  await setsettings({ readback: true });
+  assert.equal((await run()).tone, "ok");
+  assert.equal(await normals.nth(0).textContent(), "lambda f x ( f ( f x ) ) ");
+  assert.equal(await normals.nth(1).textContent(), "lambda x x "); // no parameter renamed
+  assert.equal(await normals.nth(2).textContent(), "lambda y ... "); // no normal form: cut, and the run goes on
+  assert.equal(await rawtranscript(), console_(program, ["--warn", "--stats", "--readback", "--profile"]));
+  await setsettings(defaults());
+});
+
 test("a link made by another version of the interpreter says so and still opens", async () => {
   const fragment = linkfragment({ program: "* 6 7;\n", settings: { blocks: 4 }, version: "0.9.0", build: "0123456789ab" });
   const other = await openpage(`${origin}/#${fragment}`);
