@@ -55,7 +55,11 @@ interpreter:
 	fi
 	cmake --build $(BUILD) -j $(JOBS) --target kestrivo
 
-run: interpreter
+# make run builds what make test needs as well, on a machine that has what
+# the tests need (tools/needs.sh), so that the test loop after it only runs
+# the tests; elsewhere it builds the interpreter alone.
+RUN_BUILDS := $(if $(filter run,$(MAKECMDGOALS)),$(shell $(SHELL) tools/needs.sh test $(EDITOR_NEEDS) >/dev/null 2>&1 && echo build),)
+run: $(or $(RUN_BUILDS),interpreter)
 	./$(BUILD)/kestrivo examples/demo.lam
 
 # The quick loop, about a minute on two processors: every test but the slow
