@@ -47,6 +47,17 @@ def body(tex):
     return tex[tex.index("\\section*"):]
 
 
+def samebody(name, got, want):
+    """Fails at the first line where the document's body differs from the
+    expected one, both as lists of lines."""
+    for k in range(max(len(got), len(want))):
+        a = got[k] if k < len(got) else "<missing>"
+        b = want[k] if k < len(want) else "<missing>"
+        if a != b:
+            fail("%s, line %d of the body:\n  want: %s\n  got:  %s" % (name, k + 1, b, a))
+            return
+
+
 def run(kestrivo, folder, program, out, options=(), lastblock=None, name=None):
     """Runs program with --latex and --dot into out (the document named
     name, else for the program), options before it and lastblock after;
@@ -152,14 +163,8 @@ def steps(kestrivo, folder, out, compiling):
     tex, pictures = run(kestrivo, folder, "steps.lam", out, ["--frames=" + os.path.join(out, "steps-frames")])
     with open(os.path.join(folder, "steps.tex"), encoding="utf-8") as f:
         want = f.read()
-    got = [renamed(line) for line in body(tex).split("\n")]
-    want = [renamed(line) for line in want.split("\n")]
-    for k in range(max(len(got), len(want))):
-        a = got[k] if k < len(got) else "<missing>"
-        b = want[k] if k < len(want) else "<missing>"
-        if a != b:
-            fail("steps.tex, line %d of the body:\n  want: %s\n  got:  %s" % (k + 1, b, a))
-            break
+    samebody("steps.tex", [renamed(line) for line in body(tex).split("\n")],
+             [renamed(line) for line in want.split("\n")])
     if compiling:
         compile_document(os.path.join(out, "steps.tex"), pictures)
 
@@ -204,14 +209,7 @@ def main():
         tex, pictures = run(kestrivo, folder, "reductions.lam", out)
         with open(os.path.join(folder, "reductions.tex"), encoding="utf-8") as f:
             want = f.read()
-        if renamed(body(tex)) != renamed(want):
-            got, wanted = renamed(body(tex)).split("\n"), renamed(want).split("\n")
-            for k in range(max(len(got), len(wanted))):
-                a = got[k] if k < len(got) else "<missing>"
-                b = wanted[k] if k < len(wanted) else "<missing>"
-                if a != b:
-                    fail("reductions.tex, line %d of the body:\n  want: %s\n  got:  %s" % (k + 1, b, a))
-                    break
+        samebody("reductions.tex", renamed(body(tex)).split("\n"), renamed(want).split("\n"))
         if compiling:
             compile_document(os.path.join(out, "reductions.tex"), pictures)
         tex, pictures = run(kestrivo, folder, "hostile.lam", out)
