@@ -111,9 +111,6 @@ void resetstate();
 void listroots();
 void makenumberconstants();
 void maketermconstants();
-// Opens a file of program text to read (the program, -l, :load): null when
-// it cannot be opened or is a folder, with the reason's errno in why.
-std::FILE* opentoread(const char* name, int& why);
 
 // ---- the statement cycle (commandloop.cpp) ------------------------------
 [[noreturn]] void commandloop();

@@ -7,10 +7,8 @@
 #include "reader/reader.h"
 #include "reduce/reduce.h"
 
-#include <cerrno>
 #include <cstring>
 #include <new>
-#include <sys/stat.h>
 #include <unistd.h>
 
 Ref CurrentRoot = NoNode;
@@ -59,18 +57,6 @@ void listroots() {
     addroot(&StoppedRoot);                  // a stopped expression "normal" reduces on
     addroots(ParseRoots, &ParseRootTop, 0); // terms the parser holds
     addroot(&ReadbackRoot);                 // what the read-back built, while it prints
-}
-
-std::FILE* opentoread(const char* name, int& why) {
-    std::FILE* f = std::fopen(name, "r");
-    why = errno;
-    struct stat st;
-    if (f != nullptr && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
-        std::fclose(f);
-        f = nullptr;
-        why = EISDIR;
-    }
-    return f;
 }
 
 // Opens a file of the program text, or reports why it cannot be read:

@@ -79,6 +79,18 @@ void textrelease(TextBuffer& b) {
     b = TextBuffer{};
 }
 
+std::FILE* opentoread(const char* name, int& why) {
+    std::FILE* f = std::fopen(name, "r");
+    why = errno;
+    struct stat st;
+    if (f != nullptr && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::fclose(f);
+        f = nullptr;
+        why = EISDIR;
+    }
+    return f;
+}
+
 bool inputadd(std::FILE* stream, bool close) {
     if (InputCount == InputCapacity) return false;
     Inputs[InputCount++] = InputSource{stream, close};

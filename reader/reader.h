@@ -89,6 +89,9 @@ void textrelease(TextBuffer& b);
 extern TextBuffer LineBuffer;
 extern std::int64_t LineNumber;  // lines read so far from the current source
 
+// Opens a file of program text to read (the program, -l, :load): null when
+// it cannot be opened or is a folder, with the reason's errno in why.
+std::FILE* opentoread(const char* name, int& why);
 // Adds a source after those listed; false when the list is full.
 bool inputadd(std::FILE* stream, bool close);
 // A file to read from the next line on, before the source being read goes
