@@ -206,6 +206,17 @@ FullEnd fullform(Ref term, std::uint64_t budget, ReadbackGraph& graph, FullCost&
     Built = 0;
     Place = allocplace();
     StepsAside aside = stepaside(budget);
+    // Puts back what the read-back changed for its time: also when the run
+    // ends inside it (a second Ctrl-C from a pipe), so that the run's last
+    // lines go to the transcript and not into the dropped output.
+    auto putback = [&] {
+        newnodes = statementnodes;
+        QuietCollections = quiet;
+        DepthPhase = phase;
+        Output = output;
+        if (drop != nullptr) std::fclose(drop);
+        std::free(dropped);
+    };
     FullEnd end = FullEnd::Done;
     try {
         end = walk(term, graph);
@@ -215,6 +226,11 @@ FullEnd fullform(Ref term, std::uint64_t budget, ReadbackGraph& graph, FullCost&
               : stop.why == Stop::Exhausted ? FullEnd::Pool
               : stop.why == Stop::Depth     ? FullEnd::Depth
                                             : FullEnd::Interrupt;
+    } catch (...) {
+        Twins.clear();
+        stepback(aside);
+        putback();
+        throw;
     }
     graph.cut = end != FullEnd::Done;
     for (auto& [closure, o] : graph.opened) {  // from the cells to what they hold
@@ -226,12 +242,7 @@ FullEnd fullform(Ref term, std::uint64_t budget, ReadbackGraph& graph, FullCost&
     cost.nodes = (newnodes - statementnodes) + Built;
     cost.gcs = Collections - gcs;
     cost.freed = FreedNodes - freed;
-    newnodes = statementnodes;
-    QuietCollections = quiet;
-    DepthPhase = phase;
-    Output = output;
-    if (drop != nullptr) std::fclose(drop);
-    std::free(dropped);
+    putback();
     return end;
 }
 
