@@ -75,12 +75,11 @@ static Shape shapeof(Ref r, bool raw) {
         return s;
     }
     if (n.kind == LAMBDA) {
-        if (node(n.left).kind == IDENTIFIER) {
-            s.binds = n.left;
-        } else {
-            s.fields[0] = n.left;
-            s.raw[0] = true;
-        }
+        // The parameter is a field as well: a lambda printed raw prints it
+        // ("lambda x y x"), and one whose parameter is no name binds nothing.
+        if (node(n.left).kind == IDENTIFIER) s.binds = n.left;
+        s.fields[0] = n.left;
+        s.raw[0] = true;
         s.fields[1] = n.right;
         s.raw[1] = raw;
         return s;
