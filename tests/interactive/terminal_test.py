@@ -226,6 +226,10 @@ def main():
         check(b"sqrt" in listed, "two Tabs list sqrt and square: %r" % listed)
         s.type(b"\x15")  # Ctrl-U: the line is emptied
         s.type(b"writeln 'again;\r")
+        # Ctrl-U redraws the prompt: wait for the answer and the prompt after
+        # it, else Ctrl-D could be typed while the statement runs and be
+        # flushed when the line editor takes the terminal again.
+        s.until(b"'again\r\n")
         s.until(PROMPT)
         s.type(b"\x04")  # Ctrl-D
         s.until(b"THE END")
