@@ -30,6 +30,10 @@ static std::uint64_t StatementStart = 0;  // steps made when the statement began
 static std::int64_t TraceShown = 0;       // trace lines shown in this statement
 static std::uint64_t TraceHidden = 0;     // rewrites past the statement's trace lines
 static std::uint64_t LastWatch = 0;       // steps made when the host last looked (StepWatch)
+// While the profile is the only one that needs every step, the steps it
+// takes before the rest of steered's look comes round again: it comes at
+// the interrupt poll's pace, and at the step limit.  0 otherwise.
+static std::uint64_t ProfileOnly = 0;
 
 std::uint64_t stepcount() { return CountdownStart + std::uint64_t(Countdown - StepsLeft); }
 
@@ -41,7 +45,13 @@ static void armsteps() {
     if (TraceLines >= 0 || ProfileOn || StepLook != nullptr) next = 1;
     // The limit's own step is the last the statement takes: steered stops
     // the statement there, so now is always below it.
-    if (MaxSteps != 0) next = std::min(next, MaxSteps - (now - StatementStart));
+    ProfileOnly = 0;
+    if (ProfileOn && TraceLines < 0 && StepLook == nullptr) ProfileOnly = InterruptPoll;
+    if (MaxSteps != 0) {
+        std::uint64_t left = MaxSteps - (now - StatementStart);
+        next = std::min(next, left);
+        ProfileOnly = std::min(ProfileOnly, left);
+    }
     next = std::max<std::uint64_t>(next, 1);  // a limit met already (work aside gave back) stops at the next step
     CountdownStart = now;
     Countdown = StepsLeft = std::int64_t(next);
@@ -131,9 +141,12 @@ static void traceshow(std::uint64_t step, int rule, Ref n) {
     diagf("%s%s", tracehead(step, rule, n).c_str(), term.c_str());
 }
 
-void steered(int rule, Ref n, Ref source) {
+// steered's look at a step beyond the profile's charge: the trace, the
+// stepper's look, the host's, an interrupt, the limit; then the countdown
+// armed again.  Apart from steered, so that a step only the profile wants
+// does not pay for this one's frame.
+[[gnu::noinline]] static void lookatstep(int rule, Ref n) {
     std::uint64_t step = statementsteps();
-    if (ProfileOn) profilestep(rule, n, source);
     if (TraceLines >= 0) {
         if (TraceShown < TraceLines) {
             traceshow(step, rule, n);
@@ -154,16 +167,24 @@ void steered(int rule, Ref n, Ref source) {
         stopstatement(Stop::Interrupt);
     }
     if (MaxSteps != 0 && step >= MaxSteps) stopstatement(Stop::Limit);
-    if (TraceLines >= 0 || ProfileOn || StepLook != nullptr) {
-        // The countdown is 1 again (the limit, not yet reached, is at least
-        // a step away): armsteps would come to this.  It counts from the
-        // steps made now, not from where it began: a look that ended its
-        // window above has re-armed it already.
-        CountdownStart = stepcount();
-        Countdown = StepsLeft = 1;
-        return;
-    }
+    // Armed again from the steps made now, not from where the countdown
+    // began: a look that ended its window above has re-armed it already.
     armsteps();
+}
+
+void steered(int rule, Ref n, Ref source) {
+    if (ProfileOn) {
+        profilestep(rule, n, source);
+        // Only the profile wants this step: the countdown is 1 again, one
+        // step further on, and nothing else is looked at.
+        if (ProfileOnly > 1) {
+            ProfileOnly--;
+            Countdown++;
+            StepsLeft = 1;
+            return;
+        }
+    }
+    lookatstep(rule, n);
 }
 
 StepsAside stepaside(std::uint64_t budget) {
