@@ -24,6 +24,9 @@
 //   --native BINARY   the console binary (default build/kestrivo)
 //   --dist DIR        the built page (default web/dist)
 //   CHROMIUM          the browser (default /usr/bin/chromium)
+//   BENCH_WORDS       other options for both sides, in place of the page's
+//                     defaults (e.g. "--warn --stats --profile")
+//   BENCH_RAW         set: each program's runs, every figure, as JSON
 import { spawn, spawnSync } from "node:child_process";
 import { readFileSync, readdirSync, mkdtempSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
@@ -157,7 +160,7 @@ try {
   // The options and the token count the page gives by default; the pool is
   // the program's own.
   const settings = normalize(null);
-  const words = options(settings);
+  const words = process.env.BENCH_WORDS ? process.env.BENCH_WORDS.split(" ") : options(settings);
   const tokens = counts(settings)[1];
   const inpage = (program, lastblock) =>
     page.evaluate(
@@ -216,6 +219,7 @@ try {
       const ratio = median(a.map((x, k) => x / b[k]));
       return `${median(a).toFixed(1).padStart(8)} ${median(b).toFixed(1).padStart(8)} ${ratio.toFixed(2).padStart(6)}`;
     };
+    if (process.env.BENCH_RAW) console.log(JSON.stringify({ page: page_, console: console_ }));
     console.log(`${name.padEnd(8)}  ${row(page_.ms, console_.ms)}       ${row(page_.cpu, console_.cpu)}`);
   }
 } finally {

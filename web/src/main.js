@@ -578,10 +578,20 @@ function statementcard(item, note, stop) {
 // data-pane, and an entry here.
 const panes = {
   graph: { show: () => drawgraph() },
-  profile: { show: (item) => drawprofile($("profile"), item, view, run) },
+  profile: { show: (item) => drawprofile($("profile"), item, view, run, profileagain) },
   steps: null, // made below, once the graph worker is there
 };
 let pane = "graph";
+
+// The Profile tab's answer to a run made without the profile: the switch
+// goes on, kept as the settings panel keeps it, and the program runs again
+// with the same statement chosen.
+function profileagain() {
+  kept.settings = normalize({ ...kept.settings, profile: true });
+  showsettings();
+  save();
+  runprogram();
+}
 
 function choose(index) {
   chosen = index;

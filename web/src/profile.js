@@ -64,8 +64,9 @@ function profiletable(rows, caption) {
 
 // Fills box for the chosen statement item (null: none) of view (the run as
 // the page reads it, null before any run); run is the run on the page, whose
-// settings say whether it was made with the profile.
-export function drawprofile(box, item, view, run) {
+// settings say whether it was made with the profile, and again turns the
+// profile on and runs the program again.
+export function drawprofile(box, item, view, run, again) {
   if (view === null || item === null) {
     return box.replaceChildren(
       profilenote(
@@ -77,14 +78,22 @@ export function drawprofile(box, item, view, run) {
   }
   const rows = view.read.notes[item.index]?.profile ?? null;
   if (rows === null) {
-    const off = !run.settings.profile;
+    if (!run.settings.profile) {
+      const button = document.createElement("button");
+      button.type = "button";
+      button.id = "profile-again";
+      button.textContent = "Run with the profile";
+      button.addEventListener("click", again);
+      return box.replaceChildren(
+        profilenote("This run was made without the profile, which makes a long run slower. Run again with it (the Profile switch in Settings stays on):"),
+        button,
+      );
+    }
     return box.replaceChildren(
       profilenote(
-        off
-          ? "This run was made without the profile: turn on Profile in Settings and run again."
-          : item.running && !run.done
-            ? "The statement is being reduced; its profile comes when it ends."
-            : "The interpreter wrote no profile for this statement.",
+        item.running && !run.done
+          ? "The statement is being reduced; its profile comes when it ends."
+          : "The interpreter wrote no profile for this statement.",
       ),
     );
   }

@@ -178,10 +178,10 @@ test("settings from anywhere are made whole, and make the console's command line
   assert.deepEqual(normalize(null), defaults());
   const s = normalize({ blocks: 1e9, tokens: "12", timelimit: -3, maxsteps: 2.7, readback: "yes", gcreports: false, other: 1 });
   assert.deepEqual(s, { ...defaults(), blocks: 10000, timelimit: 0, maxsteps: 2, gcreports: false });
-  assert.deepEqual(options(s), ["--warn", "--stats", "--max-steps=2", "--quiet-gc", "--profile"]);
+  assert.deepEqual(options(s), ["--warn", "--stats", "--max-steps=2", "--quiet-gc"]);
   assert.deepEqual(counts(defaults()), [5, 1000]);
-  assert.equal(commandline({ ...defaults(), readback: true }), "kestrivo --warn --stats --readback --profile prog.lam 5 1000");
-  assert.equal(commandline({ ...defaults(), profile: false }), "kestrivo --warn --stats prog.lam 5 1000");
+  assert.equal(commandline({ ...defaults(), readback: true }), "kestrivo --warn --stats --readback prog.lam 5 1000");
+  assert.equal(commandline({ ...defaults(), readback: true, profile: true }), "kestrivo --warn --stats --readback --profile prog.lam 5 1000");
 });
 
 test("a link carries the program, the settings and the interpreter, and says when another made it", () => {

@@ -204,11 +204,17 @@ test("the Profile tab shows where the chosen statement's steps went, as the cons
   const program =
     "square = lambda x (* x x);\ninc = lambda n (+ n 1);\nsumsq = lambda a b (+ (square a) (square b));\n" +
     "sumsq (inc 2) 4;\n+ (inc 1) (* 2 3);\n";
+  // Made without the profile (the default), the tab offers to run again
+  // with it, and the same statement stays chosen.
   await setsettings(defaults());
   await setprogram(program);
   assert.equal((await run()).tone, "ok");
   await page.locator("#transcript .statement").nth(0).click();
   await page.click("#statement-tabs button[data-pane=profile]");
+  assert.match(await page.textContent("#profile"), /made without the profile/);
+  await page.click("#profile-again");
+  await page.waitForFunction(() => document.getElementById("status").className === "ok" && document.querySelector("#profile table.profile") !== null);
+  assert.equal(await page.isChecked("#setting-profile"), true);
   const table = async (n) =>
     page.$$eval(`#profile table.profile:nth-of-type(${n}) tbody tr`, (trs) =>
       trs.map((tr) => [...tr.cells].map((td, k) => (k === 0 ? td.textContent : Number(td.firstChild.textContent.replace(/,/g, ""))))),
@@ -224,11 +230,6 @@ test("the Profile tab shows where the chosen statement's steps went, as the cons
   // Another statement chosen, its own table: the statement's own "+" and "*".
   await page.locator("#transcript .statement").nth(1).click();
   assert.deepEqual(await table(1), consoleprofile(program, 5));
-  // With the profile off the tab says how to have it.
-  await setsettings({ ...defaults(), profile: false });
-  await run();
-  await page.locator("#transcript .statement").nth(0).click();
-  assert.match(await page.textContent("#profile"), /without the profile: turn on Profile in Settings/);
   await setsettings(defaults());
   await page.click("#statement-tabs button[data-pane=graph]");
 });
@@ -438,7 +439,7 @@ test("the full normal forms switch reads closures back to the beta-normal form, 
   assert.equal(await normals.nth(0).textContent(), "lambda f x ( f ( f x ) ) ");
   assert.equal(await normals.nth(1).textContent(), "lambda x x "); // no parameter renamed
   assert.equal(await normals.nth(2).textContent(), "lambda y ... "); // no normal form: cut, and the run goes on
-  assert.equal(await rawtranscript(), console_(program, ["--warn", "--stats", "--readback", "--profile"]));
+  assert.equal(await rawtranscript(), console_(program, ["--warn", "--stats", "--readback"]));
   await setsettings(defaults());
 });
 
