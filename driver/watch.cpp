@@ -63,10 +63,13 @@ static void namepicture(const Place& p) {
                   static_cast<long long>(p.line), count);
 }
 
-// Opens path for a new picture: created or emptied, never through a
-// symbolic link put in its place (a link is refused, not followed).  Null,
-// with errno set, when it cannot be had.
-static std::FILE* openpicture(const std::string& path) {
+void filenotwritten(const std::string& path) {
+    if (errno == ELOOP) diagf("cannot write '%s': it is a symbolic link", path.c_str());
+    else diagf("cannot write '%s': %s", path.c_str(), std::strerror(errno));
+    filelost();
+}
+
+std::FILE* opennewfile(const std::string& path) {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
     std::FILE* f = fdopen(fd, "w");
@@ -96,13 +99,8 @@ static void picture(Ref t, const char* stage) {
         filelost();
         return;
     }
-    std::FILE* f = openpicture(path);
-    if (f == nullptr) {
-        if (errno == ELOOP) diagf("cannot write '%s': it is a symbolic link", path.c_str());
-        else diagf("cannot write '%s': %s", path.c_str(), std::strerror(errno));
-        filelost();
-        return;
-    }
+    std::FILE* f = opennewfile(path);
+    if (f == nullptr) return filenotwritten(path);
     std::string title = std::string(PictureName) + " " + stage;
     errno = 0;
     writedot(t, f, title.c_str());

@@ -11,7 +11,8 @@ frame, so a node must keep its name from frame to frame (as the goldens
 rename sharing labels, but across files).  Every frame must render with
 "dot -Tsvg" without a word from Graphviz.  Then the window: --frames-max
 past which a line on standard error counts the steps not drawn,
---frames-from, --frames-for, and a folder that cannot be written.  And the
+--frames-from, --frames-for, a link where a frame goes, and a folder that
+cannot be written.  And the
 frames as events (--events), for a statement and for the "normal" that
 reduces a stopped one on.
 """
@@ -150,6 +151,26 @@ def window(kestrivo, here, out):
     steps = [l.get("step") for l in lines(folder, "line1-steps.jsonl")]
     if steps != [2, 3, 4, None]:
         fail("--frames-from=3: steps %r" % steps)
+    # A symbolic link where a frame goes is refused, not followed: the file
+    # it names keeps its text, that statement's frames end there, the next
+    # statement's are written, and the run ends with status 1.
+    folder = os.path.join(out, "link")
+    os.makedirs(folder)
+    precious = os.path.join(out, "precious")
+    with open(precious, "w") as f:
+        f.write("not a frame\n")
+    os.symlink(precious, os.path.join(folder, "line1-step0001.dot"))
+    status, transcript, errors = run(kestrivo, ["--frames=" + folder], program)
+    with open(precious) as f:
+        if f.read() != "not a frame\n":
+            fail("--frames through a link: the file it names was written")
+    if "line1-step0001.dot': it is a symbolic link" not in errors or status != 1:
+        fail("--frames through a link: status %d, %r" % (status, errors))
+    got = sorted(os.listdir(folder))
+    if "line1-step0002.dot" in got or "line2-step0001.dot" not in got:
+        fail("--frames through a link: files %s" % got)
+    if transcript != run(kestrivo, [], program)[1]:
+        fail("--frames through a link: the transcript changed")
     # A folder that cannot be made: a usage error, nothing run.
     blocker = os.path.join(out, "file")
     open(blocker, "w").close()
