@@ -66,17 +66,24 @@ void statsbegin() {
 void statsexpression() { Expression = true; }
 void statsreducing() { Reducing = true; }
 
-// The figures as the fields of a "stats" or "total" event.
-static void eventfigures(const char* type, const char* first, std::int64_t value, const Figures& f) {
-    eventwrite(type, {{first, value},
-                      {"newnodes", f.newnodes},
-                      {"steps", f.steps},
-                      {"beta", f.beta},
-                      {"ops", f.ops},
-                      {"gcs", f.gcs},
-                      {"freed", f.freed},
-                      {"highwater", f.highwater},
-                      {"time_ms", f.ms}});
+// The figures as the fields of a "stats" or "total" event, the read-back's
+// cost last with --readback, as on the --stats line.
+static void eventfigures(const char* type, const char* first, std::int64_t value, const Figures& f,
+                         const FullCost& readback) {
+    const EventField fields[] = {{first, value},
+                                 {"newnodes", f.newnodes},
+                                 {"steps", f.steps},
+                                 {"beta", f.beta},
+                                 {"ops", f.ops},
+                                 {"gcs", f.gcs},
+                                 {"freed", f.freed},
+                                 {"highwater", f.highwater},
+                                 {"time_ms", f.ms},
+                                 {"readback_steps", readback.steps},
+                                 {"readback_nodes", readback.nodes}};
+    constexpr std::size_t ReadbackFields = 2;
+    std::size_t count = std::size(fields) - (Options.readback ? 0 : ReadbackFields);
+    eventwrite(type, fields, count);
 }
 
 // The statement's figures as they stand.
@@ -119,7 +126,7 @@ void statsend() {
     Figures f = AtNormalTaken ? AtNormal : figuresnow();
     AtNormalTaken = false;
     std::int64_t line = StatementLine != 0 ? StatementLine : LineNumber;
-    if (EventsOn) eventfigures("stats", "line", line, f);
+    if (EventsOn) eventfigures("stats", "line", line, f, Readback);
     if (Options.stats)
         diagf("stats line=%lld newnodes=%lld steps=%llu beta=%llu ops=%llu gcs=%llu freed=%llu highwater=%u time_ms=%.3f%s",
               static_cast<long long>(line), static_cast<long long>(f.newnodes),
@@ -145,7 +152,7 @@ void statstotal() {
     if (!(Options.stats || EventsOn || Options.profile) || !Started) return;
     Started = false;
     const Figures& f = Total;
-    if (EventsOn) eventfigures("total", "statements", std::int64_t(Statements), f);
+    if (EventsOn) eventfigures("total", "statements", std::int64_t(Statements), f, ReadbackTotal);
     if (Options.stats)
         diagf("total statements=%llu newnodes=%lld steps=%llu beta=%llu ops=%llu gcs=%llu freed=%llu highwater=%u time_ms=%.3f%s",
               static_cast<unsigned long long>(Statements), static_cast<long long>(f.newnodes),

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iterator>
+#include <span>
 #include <string>
 
 bool EventsOn = false;
@@ -168,9 +169,13 @@ void partbegins(Part p) {
 }
 
 void eventwrite(const char* type, std::initializer_list<EventField> fields) {
+    eventwrite(type, fields.begin(), fields.size());
+}
+
+void eventwrite(const char* type, const EventField* fields, std::size_t count) {
     sendcaptured();
     json e = {{"event", type}};
-    for (const EventField& f : fields) {
+    for (const EventField& f : std::span(fields, count)) {
         switch (f.kind) {
         case EventField::Signed: e[f.name] = f.i; break;
         case EventField::Unsigned: e[f.name] = f.u; break;

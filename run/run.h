@@ -32,6 +32,7 @@
 
 #include <concepts>
 #include <csignal>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
@@ -244,7 +245,7 @@ enum class Part : std::uint8_t {
 
 // The stream's version, in the start event: it grows when an event or a
 // field is added; none is ever taken away or given another meaning.
-constexpr int EventSchema = 4;
+constexpr int EventSchema = 5;
 
 extern bool EventsOn;  // --events is on; set by eventsopen, cleared by eventsclose
 
@@ -296,3 +297,5 @@ struct EventField {
 // the transcript holds not yet sent, so events keep the order of the run.
 // Call only while EventsOn.
 void eventwrite(const char* type, std::initializer_list<EventField> fields);
+// The same with the fields in an array: the first count of them.
+void eventwrite(const char* type, const EventField* fields, std::size_t count);

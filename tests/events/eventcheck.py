@@ -37,7 +37,7 @@ import tempfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "golden"))
 import run as golden  # noqa: E402  the golden runner's reading of NAME.out, NAME.rc
 
-SCHEMA = 4  # the version the stream's start event carries
+SCHEMA = 5  # the version the stream's start event carries
 PROFILED = ["entries", "steps", "beta", "ops", "newnodes"]  # a profile row's figures
 EVENTS = {"start", "out", "statement", "result", "stats", "total", "warning", "diagnostic",
           "stop", "step", "picture", "wait", "end", "strategies", "profile", "frame", "frames"}
@@ -46,6 +46,7 @@ PARTS = {"startup", "echo", "parsed", "expanded", "normal", "newnodes", "collect
 KINDS = {"expression", "definition", "macro", "command"}
 REASONS = {"exhausted", "depth", "reading", "limit", "interrupt", "dropped"}
 FIGURES = ["newnodes", "steps", "beta", "ops", "gcs", "freed"]
+READBACK = ["readback_steps", "readback_nodes"]  # with --readback, its cost
 
 
 def arguments(lam):
@@ -180,7 +181,8 @@ def analyse(lam, withevents, raw, stress):
     sources = events[0].get("sources", []) if events else []
     files = {}
     folder = os.path.dirname(os.path.abspath(lam))
-    stats = {k: 0 for k in FIGURES}
+    readback = bool(events[0].get("readback")) if events else False
+    stats = {k: 0 for k in FIGURES + (READBACK if readback else [])}
     counted = 0
     figures = None  # the latest stats or total event
     rows = {k: 0 for k in PROFILED}  # the profile rows since the last total row
@@ -212,6 +214,8 @@ def analyse(lam, withevents, raw, stress):
             problems.append("stop event %r" % e)
         if kind in ("stats", "total"):
             figures = e
+            if any(k in e for k in READBACK) != readback:
+                problems.append("%s event %r: the read-back's figures with --readback and only then" % (kind, e))
         if kind == "profile":
             if e["centre"] is not None:
                 for k in PROFILED:
@@ -225,10 +229,10 @@ def analyse(lam, withevents, raw, stress):
                 rows = {k: 0 for k in PROFILED}
         if kind == "stats":
             counted += 1
-            for k in FIGURES:
-                stats[k] += e[k]
+            for k in stats:
+                stats[k] += e.get(k, 0)
         if kind == "total":
-            if e["statements"] != counted or any(e[k] != stats[k] for k in FIGURES):
+            if e["statements"] != counted or any(e.get(k) != stats[k] for k in stats):
                 problems.append("the total event %r is not the sum of the stats events %r" % (e, stats))
     problems += parts(events, sources, folder, args, lam)
     return ["%s: %s" % (name, p) for p in problems]

@@ -544,6 +544,8 @@ function statementcard(item, note, stop) {
     const extra = document.createElement("span");
     extra.className = "stats";
     extra.textContent = `line ${stats.line} · ${stats.steps.toLocaleString("en")} steps · beta ${stats.beta.toLocaleString("en")} · ops ${stats.ops.toLocaleString("en")} · ${stats.time_ms} ms`;
+    // With the full normal forms, what reading the closures back took.
+    if (stats.readback_steps !== undefined) extra.textContent += ` · read-back ${stats.readback_steps.toLocaleString("en")} steps`;
     foot.append(extra);
   }
   card.append(foot);

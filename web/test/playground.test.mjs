@@ -142,13 +142,22 @@ async function rawtranscript(p = page) {
 }
 
 // The console binary's transcript of a program with the page's options.
-function console_(program, words = ["--warn", "--stats"], counts = ["5", "1000"]) {
+function consolerun(program, words, counts) {
   const dir = mkdtempSync(join(tmpdir(), "kestrivo-prog-"));
   const file = join(dir, "prog.lam");
   writeFileSync(file, program);
   const r = spawnSync(kestrivo, [...words, file, ...counts], { encoding: "utf8" });
   rmSync(dir, { recursive: true, force: true });
-  return r.stdout;
+  return r;
+}
+
+function console_(program, words = ["--warn", "--stats"], counts = ["5", "1000"]) {
+  return consolerun(program, words, counts).stdout;
+}
+
+// What the console binary writes on standard error for program.
+function consolestderr(program, words, counts = ["5", "1000"]) {
+  return consolerun(program, words, counts).stderr;
 }
 
 const Fib = "fib = lambda n ((< n 2) n (+ (fib (- n 1)) (fib (- n 2))));\n";
@@ -434,9 +443,14 @@ test("the full normal forms switch reads closures back to the beta-normal form, 
   await setprogram(program);
   assert.equal((await run()).tone, "ok");
   assert.match(await normals.nth(0).textContent(), /^sub \(/); // the closure, as the engine leaves it
+  const figures = page.locator("#transcript .statement .stats");
+  assert.doesNotMatch(await figures.nth(0).textContent(), /read-back/);
   await setsettings({ readback: true });
   assert.equal((await run()).tone, "ok");
   assert.equal(await normals.nth(0).textContent(), "lambda f x ( f ( f x ) ) ");
+  // The card's figures end with the read-back's steps, as the console counts them.
+  const said = /readback_steps=(\d+)/.exec(consolestderr(program, ["--stats", "--readback"]).split("\n")[0])[1];
+  assert.match(await figures.nth(0).textContent(), new RegExp(` · read-back ${Number(said).toLocaleString("en")} steps$`));
   assert.equal(await normals.nth(1).textContent(), "lambda x x "); // no parameter renamed
   assert.equal(await normals.nth(2).textContent(), "lambda y ... "); // no normal form: cut, and the run goes on
   assert.equal(await rawtranscript(), console_(program, ["--warn", "--stats", "--readback"]));
