@@ -161,14 +161,6 @@ void statstotal();       // the run ended: the total line
 // reader starts); the others run after the term is parsed, after it is
 // expanded and after its normal form is printed.
 void watchstart();
-// Opens path for a new file of pictures or frames in a folder the user
-// named: created or emptied, never through a symbolic link put in its place
-// (a link is refused, not followed).  Null, with errno set, when it cannot
-// be had.
-std::FILE* opennewfile(const std::string& path);
-// "cannot write 'PATH': WHY" on standard error, for the errno a file of
-// pictures or frames failed with, and the run's status made 1 (filelost).
-void filenotwritten(const std::string& path);
 void watchparsed(Ref t);
 void watchexpanded(Ref t);
 void watchnormal(Ref t);

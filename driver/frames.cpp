@@ -51,7 +51,7 @@ static std::string inframes(const std::string& name) { return std::string(Option
 // A file that cannot be written: said once, and the statement's frames end
 // (the run goes on, to end with status 1).
 static void cannotwrite(const std::string& path) {
-    filenotwritten(path);
+    filenotwritten(path.c_str());
     Failed = true;
 }
 
@@ -69,7 +69,7 @@ static void frame(std::uint64_t step, int rule, Ref n) {
         std::snprintf(head, sizeof head, "step %llu: ", static_cast<unsigned long long>(step));
         caption = head + rulename(rule) + " co" + std::to_string(n);
     }
-    std::FILE* f = opennewfile(inframes(name));
+    std::FILE* f = opennewfile(inframes(name).c_str());
     if (f == nullptr) return cannotwrite(inframes(name));
     FrameMarks marks{step == 0 ? NoNode : n, caption.c_str()};
     writedot(CurrentRoot, f, caption.c_str(), &marks);
@@ -116,7 +116,7 @@ bool framesbegin(const char* picturename) {
     Picture = picturename;
     Folder = Picture + "-";
     std::string path = inframes(Folder + "steps.jsonl");
-    Lines = opennewfile(path);
+    Lines = opennewfile(path.c_str());
     if (Lines == nullptr) {
         cannotwrite(path);
         return false;

@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 
@@ -63,24 +62,6 @@ static void namepicture(const Place& p) {
                   static_cast<long long>(p.line), count);
 }
 
-void filenotwritten(const std::string& path) {
-    if (errno == ELOOP) diagf("cannot write '%s': it is a symbolic link", path.c_str());
-    else diagf("cannot write '%s': %s", path.c_str(), std::strerror(errno));
-    filelost();
-}
-
-std::FILE* opennewfile(const std::string& path) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
-    std::FILE* f = fdopen(fd, "w");
-    if (f == nullptr) {
-        int error = errno;
-        close(fd);
-        errno = error;
-    }
-    return f;
-}
-
 // DIR/<picture name>-<stage>.dot.  A picture that cannot be written is
 // reported on standard error, and a file it began is removed, so that no
 // cut picture is left behind (a full disk); the run goes on and ends with
@@ -99,8 +80,8 @@ static void picture(Ref t, const char* stage) {
         filelost();
         return;
     }
-    std::FILE* f = opennewfile(path);
-    if (f == nullptr) return filenotwritten(path);
+    std::FILE* f = opennewfile(path.c_str());
+    if (f == nullptr) return filenotwritten(path.c_str());
     std::string title = std::string(PictureName) + " " + stage;
     errno = 0;
     writedot(t, f, title.c_str());

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 
@@ -179,6 +180,24 @@ void outcheck() {
 
 static bool FilesLost = false;  // filelost was called in this run
 void filelost() { FilesLost = true; }
+
+std::FILE* opennewfile(const char* path) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    std::FILE* f = fdopen(fd, "w");
+    if (f == nullptr) {
+        int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return f;
+}
+
+void filenotwritten(const char* path) {
+    if (errno == ELOOP) diagf("cannot write '%s': it is a symbolic link", path);
+    else diagf("cannot write '%s': %s", path, std::strerror(errno));
+    filelost();
+}
 
 int outclose(int status) {
     if (FilesLost && (status == 0 || status == 3)) status = 1;

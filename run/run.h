@@ -91,6 +91,14 @@ int outclose(int status);
 // written, was reported on Diagnostics and removed: the run goes on, and
 // outclose turns its status 0 or 3 into 1, so that a script sees the loss.
 void filelost();
+// Opens path for a new file beside the transcript (a picture, a frame) in a
+// folder the user named: created or emptied, never through a symbolic link
+// put in its place (a link is refused, not followed).  Null, with errno
+// set, when it cannot be had.
+std::FILE* opennewfile(const char* path);
+// "cannot write 'PATH': WHY" on Diagnostics for the errno such a file
+// failed with, and filelost.
+void filenotwritten(const char* path);
 
 // --warn: remarks about the program on Diagnostics, never in the transcript.
 // The reader and the reducer each test the switch where they would warn; the
