@@ -42,11 +42,11 @@ std::uint64_t stepcount() { return CountdownStart + std::uint64_t(Countdown - St
 static void armsteps() {
     std::uint64_t now = stepcount();
     std::uint64_t next = InterruptPoll;
-    if (TraceLines >= 0 || ProfileOn || StepLook != nullptr) next = 1;
+    bool everystep = TraceLines >= 0 || StepLook != nullptr;  // the trace's or the stepper's
+    if (everystep || ProfileOn) next = 1;
+    ProfileOnly = ProfileOn && !everystep ? InterruptPoll : 0;
     // The limit's own step is the last the statement takes: steered stops
     // the statement there, so now is always below it.
-    ProfileOnly = 0;
-    if (ProfileOn && TraceLines < 0 && StepLook == nullptr) ProfileOnly = InterruptPoll;
     if (MaxSteps != 0) {
         std::uint64_t left = MaxSteps - (now - StatementStart);
         next = std::min(next, left);

@@ -589,7 +589,7 @@ let pane = "graph";
 // goes on, kept as the settings panel keeps it, and the program runs again
 // with the same statement chosen.
 function profileagain() {
-  kept.settings = normalize({ ...kept.settings, profile: true });
+  kept.settings = { ...kept.settings, profile: true };
   showsettings();
   save();
   runprogram();
